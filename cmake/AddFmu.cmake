@@ -14,7 +14,7 @@ function(add_fmu NAME MODEL_DIR)
   add_library(${NAME}_objects OBJECT ${FMU_RUNTIME_SOURCES} ${_model_sources})
   target_include_directories(${NAME}_objects PUBLIC
       ${MODEL_DIR} ${CMAKE_SOURCE_DIR}/fmi ${CMAKE_SOURCE_DIR}/source ${CMAKE_SOURCE_DIR}/modelica
-      ${CMAKE_SOURCE_DIR}/matfile ${CMAKE_SOURCE_DIR}/fmi/tpl)
+      ${CMAKE_SOURCE_DIR}/matfile ${CMAKE_SOURCE_DIR}/fmi/tpl ${CMAKE_SOURCE_DIR}/source/platform)
   target_compile_options(${NAME}_objects PRIVATE ${FMU_WARNINGS})
   target_compile_definitions(${NAME}_objects PUBLIC FMU_MODEL_NAME="${NAME}")
   # The interface libraries the objects need, for whoever links them.

@@ -3,6 +3,7 @@
 // the exported functions.
 #pragma once
 
+#include <stdarg.h>
 #include <stdint.h>
 #include <type_traits>
 

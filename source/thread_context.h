@@ -110,6 +110,8 @@ struct ErrorTrap {
 };
 
 // Arms a trap on the calling thread; returns 0 when no thread record exists.
+// Arm before binding the call's ModelData: disarming puts back the binding
+// that was in place when the trap was armed.
 int trapArm(ErrorTrap* trap);
 // Puts back the function stack and buffer marks saved when the trap was armed.
 void trapRestore(ErrorTrap* trap);
