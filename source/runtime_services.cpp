@@ -1,0 +1,203 @@
+// Small runtime services for generated model code.
+#include "runtime_services.h"
+
+#include <math.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "runtime.h"
+
+static ModelData* orTemplate(ModelData* modelData) {
+    return modelData ? modelData : modelDataTemplate();
+}
+
+// ---- Homotopy operator ----
+
+double homotopyValue(double actual, double simplified, ModelData* modelData) {
+    ModelData* d = orTemplate(modelData);
+    d->homotopyUsed = 1;
+    return simplified * (1 - d->lambda) + actual * d->lambda;
+}
+
+// ---- Timers ----
+
+static double clockLastReading = 0.0;
+static double clockOffset = 0.0;
+
+double cpuClockFromReading(long long reading) {
+    if (reading == -1) return 0.0;
+    const double value = (double)reading;
+    if (value < clockLastReading) clockOffset += 4294967296.0; // 256^4
+    clockLastReading = value;
+    return value + clockOffset;
+}
+
+double cpuClock(void) {
+    clock_t ticks = clock();
+    if (ticks == (clock_t)-1) return cpuClockFromReading(-1);
+    // Milliseconds on a 32-bit counter.
+    const unsigned long long milliseconds = (unsigned long long)ticks / (CLOCKS_PER_SEC / 1000);
+    return cpuClockFromReading((long long)(milliseconds & 0xFFFFFFFFull));
+}
+
+double elapsedTimer(double* start, int relative, int argument3, int argument4) {
+    (void)argument3; // meaningful only to a timer callback, which these libraries do not install
+    (void)argument4;
+    const double reading = cpuClock();
+    if (relative) return 0.001 * (reading - (start ? *start : 0.0));
+    if (start) *start = reading;
+    return reading;
+}
+
+static double globalTimerStart = 0.0;
+static int globalTimerStarted = 0;
+
+double globalElapsedTimer(int ignored1, int ignored2, int argument3, int argument4) {
+    (void)ignored1;
+    (void)ignored2;
+    if (!globalTimerStarted) {
+        globalTimerStarted = 1;
+        return elapsedTimer(&globalTimerStart, 0, argument3, argument4);
+    }
+    return elapsedTimer(&globalTimerStart, 1, argument3, argument4);
+}
+
+// ---- Animation attributes ----
+
+double animationShapeCode(const char* name) {
+    static const struct {
+        const char* name;
+        int code;
+    } shapes[] = {{"box", 101},       {"sphere", 102},       {"cylinder", 103}, {"cone", 104}, {"pipe", 105},
+                  {"beam", 106},      {"wirebox", 107},      {"gearwheel", 108}, {"vector", 109},
+                  {"pipecylinder", 110}, {"spring", 111},    {"tire", 112},     {"tyre", 112}};
+    if (!name) return 200;
+    for (const auto& shape : shapes)
+        if (strcmp(name, shape.name) == 0) return shape.code;
+    return 200 + atoi(name);
+}
+
+// x scaled, minus 0.5, truncated and clamped to 0..limit; the clamp is done in
+// double, so NaN and huge values never reach the integer conversion.
+static int packComponent(double x, double scale, int limit) {
+    double v = x * scale - 0.5;
+    if (!(v >= 0)) return 0; // also NaN
+    if (v >= limit) return limit;
+    return (int)v;
+}
+
+double animationPackMaterial(double a, double b, double c, double d) {
+    return packComponent(a, 100, 99) * 100000.0 + packComponent(b, 100, 99) * 1000.0 +
+           packComponent(c, 100, 99) * 10.0 + packComponent(d, 10, 9);
+}
+
+// ---- Memory arguments ----
+
+double getMemory(const double* pointer, int shape1, int shape2) {
+    if (shape1 == 1 && shape2 == 1) {
+        runtimeError("Memory argument to getMemory must be a vector.");
+        return 0.0;
+    }
+    return *pointer;
+}
+
+void putMemory(int store, double* target, int shape1, int shape2, double value) {
+    if (shape1 == 1 && shape2 == 1) {
+        runtimeError("Memory argument to putMemory must be a vector.");
+        return;
+    }
+    if (store) *target = value;
+}
+
+// ---- Event counters ----
+
+static_assert(offsetof(ModelData, eventCount) == offsetof(ModelData, savedParameterCounter) + 4 &&
+                  offsetof(ModelData, statePerturbation) == offsetof(ModelData, eventCount) + 4 &&
+                  offsetof(ModelData, savedParameterCounter) == offsetof(ModelData, initialCall) + 7 * 4,
+              "the event counters are one block of int32 from initialCall to statePerturbation");
+
+int32_t* eventCounters(void) {
+    return &activeModelData()->initialCall;
+}
+
+// ---- Enumerations ----
+
+int checkEnumConversion(int value, int maxEnumValue, const char* message) {
+    if (value <= 0 || value > maxEnumValue)
+        RuntimeAssert(0, "toConvert >= 1 && toConvert <= maxEnumValue", message);
+    return value;
+}
+
+// ---- Smooth steps ----
+
+double smoothStep(double x, double dx) {
+    if (dx < 0) {
+        x = -x;
+        dx = -dx;
+    }
+    if (x <= -dx) return 0.0;
+    if (x >= dx) return 1.0;
+    const double halfPi = asin(1.0);
+    return (1 + tanh(tan(x / dx * halfPi))) / 2;
+}
+
+double smoothStepDer(double x, double dx, double xDer, double dxDer) {
+    if (dx < 0) {
+        x = -x;
+        dx = -dx;
+        xDer = -xDer;
+        dxDer = -dxDer;
+    }
+    if (x <= -dx || x >= dx) return 0.0;
+    const double halfPi = asin(1.0);
+    const double y = x / dx * halfPi;
+    const double coshTan = cosh(tan(y));
+    const double cosY = cos(y);
+    return ((xDer - (x / dx) * dxDer) * halfPi / (2 * dx)) / (coshTan * coshTan * cosY * cosY);
+}
+
+double smoothDerivative(double a, double b, double x, double dx, double aDer, double bDer, double xDer,
+                        double dxDer) {
+    const double s = smoothStep(x, dx);
+    double result = s * (s > 0 ? aDer : 0) + (1 - s) * (s < 1 ? bDer : 0);
+    if (s > 0 && s < 1) result += smoothStepDer(x, dx, xDer, dxDer) * (a - b);
+    return result;
+}
+
+// ---- String variables ----
+
+static const int kStringSlots = MODEL_NSTRING_SLOTS;
+
+void stringVariablesInit(ModelData* modelData) {
+    ModelData* d = orTemplate(modelData);
+    // A table copied with the record from another one points at that
+    // record's slots: such a table is pointed at this record's own slots too.
+    if (kStringSlots <= 0 || d->stringSlotTable[0] == d->stringSlots[0]) return;
+    for (int i = 0; i < kStringSlots; ++i) d->stringSlotTable[i] = d->stringSlots[i];
+}
+
+void stringVariableSet(ModelData* modelData, const char* text, int index) {
+    ModelData* d = orTemplate(modelData);
+    if (index < 0 || index >= kStringSlots) {
+        runtimeMessage("Internal error in String handling.");
+        return;
+    }
+    if (!text) text = "";
+    char* slot = d->stringSlots[index];
+    const size_t length = strlen(text);
+    const size_t kept = length < kStringSlotLength - 1 ? length : kStringSlotLength - 1;
+    memmove(slot, text, kept);
+    slot[kept] = '\0';
+    if (length > kept) {
+        runtimeMessage("Truncated string variable to");
+        runtimeMessage(slot);
+    }
+}
+
+const char* stringVariableGet(ModelData* modelData, int index) {
+    ModelData* d = orTemplate(modelData);
+    if (index < 0 || index >= kStringSlots) return "";
+    return d->stringSlots[index];
+}
