@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -17,6 +18,8 @@ struct Fmu {
     const char* path;
     const char* guid;
 };
+void PrintTo(const Fmu& fmu, std::ostream* os) { *os << fmu.guid; }
+
 const Fmu kFmus[] = {{PELLORY_SO, kPelloryGuid}, {VASTOREL_SO, kVastorelGuid}};
 
 std::string run(const std::string& command) {

@@ -46,6 +46,23 @@ TEST_F(ModelDataTest, LongStartTextsAreCutToTheSlot) {
     host()->FreeInstance(c);
 }
 
+TEST_F(ModelDataTest, FailedStringSlotLeavesNothingForFreeToMishandle) {
+    // Walk a failure over every allocation of an instantiation with string variables.
+    const CountingAllocator fixture = TestHost::allocator; // the fixture's own instance stays live
+    TestHost::allocator = CountingAllocator{};
+    fmi2Component c = host().instantiate("walk", fmi2ModelExchange, MODEL_GUID);
+    ASSERT_NE(c, nullptr);
+    host()->FreeInstance(c);
+    const long allocations = TestHost::allocator.total;
+    for (long n = 1; n <= allocations; ++n) {
+        TestHost::allocator = CountingAllocator{};
+        TestHost::allocator.failAt = n;
+        EXPECT_EQ(host().instantiate("walk", fmi2ModelExchange, MODEL_GUID), nullptr) << "allocation " << n;
+        EXPECT_EQ(TestHost::allocator.live, 0) << "allocation " << n;
+    }
+    TestHost::allocator = fixture;
+}
+
 TEST(ResourceLocation, FileUrisBecomePaths) {
     char path[64];
     ASSERT_TRUE(resourceLocationToPath("file:///opt/fmu/resources", path, sizeof path));
