@@ -1,8 +1,9 @@
-// Start values of the sine source model.
-#include "model_interface.h"
+// Start values of the sine source model and the table through which the
+// runtime reaches its generated functions.
+#include "sine_model.h"
 
 // Parameters by role: amplitude, frequency in hertz, phase in radians, offset, start time.
-static void sineStartValues(double* states, double* parameters, double* inputs) {
+void modelStartValues(double* states, double* parameters, double* inputs) {
     (void)states; // the model has no states
     if (parameters) {
         parameters[0] = 1.0;
@@ -17,4 +18,4 @@ static void sineStartValues(double* states, double* parameters, double* inputs) 
     }
 }
 
-ModelTable modelTable = {nullptr, sineStartValues, nullptr, nullptr, nullptr};
+ModelTable modelTable = {modelEquations, modelStartValues, updateHeldValues, modelHomotopyHook, nullptr};
