@@ -3,6 +3,7 @@
 
 #include <math.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -122,7 +123,48 @@ int32_t* eventCounters(void) {
     return &activeModelData()->initialCall;
 }
 
+// ---- Arrays of records ----
+
+int recordArraySize(RealArray array, int i) {
+    return RealSize(array, i);
+}
+
+RealArray recordSubArray(RealArray array, int k, int i) {
+    return RealSubArrayView(k, i, array);
+}
+
+IntegerArray recordArrayDims(RealArray array) {
+    IntegerArray b = RealSizes(array);
+    RuntimeAssert(b.ndims > 0 && b.dims[0] > 0, "b.ndims>0 && b.dims[0]>0", "Error in record logic");
+    b.dims[0] -= 1;
+    return b;
+}
+
+int recordArrayFillColumn(void** matrix, int leadingDimension, int n, int* counter, void* const* source,
+                          int sourceCount) {
+    *counter += 1;
+    for (int i = 1; i <= n; ++i)
+        matrix[*counter + leadingDimension * (i - 1) - 1] = i <= sourceCount ? source[i - 1] : nullptr;
+    return n;
+}
+
 // ---- Enumerations ----
+
+char* enumToString(int index, int leftJustified, int minWidth, StringArray names) {
+    RuntimeAssert(minWidth < 40, "minwidth<40", "");
+    RuntimeAssert(names.ndims == 1 && index >= 1 && index <= names.dims[0],
+                  "names.ndims==1 && x>=1 && x<=names.dims[0]", "");
+    const char* name = names.data[index - 1] ? names.data[index - 1] : "";
+    const char* format = leftJustified ? "%-*s" : "%*s";
+    int length = snprintf(nullptr, 0, format, minWidth, name);
+    if (length < 0) { // a width the formatter cannot honour: the name alone
+        minWidth = 0;
+        length = (int)strlen(name);
+    }
+    char* text = SimpleStringAlloc(length);
+    snprintf(text, (size_t)length + 1, format, minWidth, name);
+    return text;
+}
 
 int checkEnumConversion(int value, int maxEnumValue, const char* message) {
     if (value <= 0 || value > maxEnumValue)
@@ -194,6 +236,17 @@ void stringVariableSet(ModelData* modelData, const char* text, int index) {
         runtimeMessage("Truncated string variable to");
         runtimeMessage(slot);
     }
+}
+
+void stringArrayVariableSet(ModelData* modelData, StringArray strings, int first) {
+    long long count = 1;
+    for (int i = 0; i < strings.ndims && count > 0 && count <= kStringSlots; ++i)
+        count *= strings.dims[i] > 0 ? strings.dims[i] : 0;
+    if (strings.ndims < 0 || first < 0 || first + count > kStringSlots) {
+        runtimeMessage("Internal error in String array handling.");
+        return;
+    }
+    for (int i = 0; i < (int)count; ++i) stringVariableSet(modelData, strings.data[i], first + i);
 }
 
 const char* stringVariableGet(ModelData* modelData, int index) {

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "matrixop.h"
 #include "model_data.h"
 
 extern "C" {
@@ -30,6 +31,18 @@ void putMemory(int store, double* target, int shape1, int shape2, double value);
 // bound) that end with savedParameterCounter, eventCount and statePerturbation.
 int32_t* eventCounters(void);
 
+// Arrays of records.
+int recordArraySize(RealArray array, int i);
+RealArray recordSubArray(RealArray array, int k, int i);
+// The sizes of the array without its last dimension.
+IntegerArray recordArrayDims(RealArray array);
+// Increments *counter and stores source[0..n-1] (null past sourceCount) down
+// column *counter of matrix; returns n.
+int recordArrayFillColumn(void** matrix, int leadingDimension, int n, int* counter, void* const* source,
+                          int sourceCount);
+
+// names[index] padded to minWidth (left-justified or right-justified), in the simple-string buffer.
+char* enumToString(int index, int leftJustified, int minWidth, StringArray names);
 int checkEnumConversion(int value, int maxEnumValue, const char* message);
 
 double smoothStep(double x, double dx);
@@ -40,6 +53,8 @@ double smoothDerivative(double a, double b, double x, double dx, double aDer, do
 // String variables: 500-character slots in ModelData (null: the template), indexed from 0.
 void stringVariablesInit(ModelData* modelData);
 void stringVariableSet(ModelData* modelData, const char* text, int index);
+// Each element of strings into the slots from first on.
+void stringArrayVariableSet(ModelData* modelData, StringArray strings, int first);
 const char* stringVariableGet(ModelData* modelData, int index);
 
 } // extern "C"
