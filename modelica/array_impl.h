@@ -912,16 +912,12 @@ struct Ops {
         return s;
     }
 
-    // The plain products take their result sizes from the operands; the
-    // checks of the Into form run before those sizes are used.
+    // The plain products take their result sizes from the operands. A size
+    // an operand does not have (a vector where a matrix belongs) is read as
+    // 0: the result keeps its shape, and the operand check of the Into form
+    // reports the misuse.
     static A matrixProduct(A a, A b) {
-        A r;
-        if (a.ndims == 2 && b.ndims == 2) {
-            r = makeMatrix(a.dims[0], b.dims[1]);
-        } else {
-            int32_t d[2] = {0, 0};
-            r = make(a.ndims == 2 || b.ndims == 2 ? 1 : 0, d);
-        }
+        A r = makeMatrix(a.ndims == 2 ? a.dims[0] : 0, b.ndims == 2 ? b.dims[1] : 0);
         return matrixProductInto(r, a, b);
     }
     static A matrixVectorProduct(A a, A b) {
