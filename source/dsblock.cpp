@@ -93,6 +93,10 @@ static Step start(DriverCall& c) {
     ModelData* d = c.d;
     ModelFlags* flags = c.flags;
     d->time = *c.time;
+    // The limit is set at the first initial call; a call before it (the
+    // terminal section of an instance that was never initialized) gets the
+    // same limit instead of failing on its first pass.
+    if (d->maxRestartIterations <= 0) d->maxRestartIterations = 25;
     d->initialCall = (*c.level == 0);
     d->eventPending = 0;
     if (d->eventCode == 0 || d->eventCode == 2) {
