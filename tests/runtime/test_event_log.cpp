@@ -1,53 +1,19 @@
 // The event log file: when it is written, its header, detail and status
 // lines, summaries, the table of relation texts and a file that cannot be
 // opened.
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "event_log.h"
 #include "relations.h"
 #include "runtime_fixture.h"
+#include "test_event_log_support.h"
 
 namespace {
-
-const char* const kHeader =
-    "Event iteration details;;;;Event summary;;;Triggering expression;;Bifurcation warning\n"
-    "Iteration;Event type;Expression;Result;Time;Type(s) logged in dslog;Iteration failed;Expression;Crossing;"
-    "Expression;Crossing;Residual\n"
-    "\n";
 
 std::string typedMessages;
 int captureTyped(int, const char* text) {
     typedMessages += text;
     return 0;
-}
-
-// Puts the process-wide log back to "never opened".
-void resetEventLog() {
-    if (runtimeGlobals.eventLogStream) fclose(runtimeGlobals.eventLogStream);
-    runtimeGlobals.eventLogStream = nullptr;
-    if (EventLogTable* table = static_cast<EventLogTable*>(runtimeGlobals.eventLogTable)) {
-        for (int i = 0; i < table->count; ++i) {
-            if (table->expressions) free(table->expressions[i]);
-            if (table->descriptions) free(table->descriptions[i]);
-        }
-        free(table->expressions);
-        free(table->descriptions);
-        free(table->statePairs);
-        free(table->valuePairs);
-        free(table);
-    }
-    runtimeGlobals.eventLogTable = nullptr;
-    runtimeGlobals.eventLogLogged = 0;
-    runtimeGlobals.eventLogIteration = 0;
-    runtimeGlobals.eventLogLastFlush = 0;
-    eventLogFailed = 0;
 }
 
 class EventLog : public RuntimeTest {
@@ -56,33 +22,20 @@ protected:
         RuntimeTest::SetUp();
         resetEventLog();
         typedMessages.clear();
-        previous_ = std::filesystem::current_path();
-        char pattern[] = "/tmp/eventlog_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory_ = pattern;
-        std::filesystem::current_path(directory_);
+        ASSERT_TRUE(directory_.ok());
         enterModelCall();
         instance()->flags[kFlagWord] = kFlagsLogEvents;
     }
     void TearDown() override {
         resetEventLog();
         runtimeGlobals.messageCallback = nullptr;
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(directory_);
         RuntimeTest::TearDown();
     }
-    bool fileExists() const { return std::filesystem::exists(directory_ / "eventlog.txt"); }
-    std::string fileText() const {
-        if (runtimeGlobals.eventLogStream) fflush(runtimeGlobals.eventLogStream);
-        std::ifstream in(directory_ / "eventlog.txt");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    bool fileExists() const { return directory_.exists("eventlog.txt"); }
+    std::string fileText() const { return directory_.read("eventlog.txt"); }
     EventLogTable* table() const { return static_cast<EventLogTable*>(runtimeGlobals.eventLogTable); }
 
-    std::filesystem::path previous_;
-    std::filesystem::path directory_;
+    ScratchDirectory directory_;
 };
 
 TEST_F(EventLog, NothingIsWrittenWithoutBitTwo) {
@@ -106,7 +59,7 @@ TEST_F(EventLog, NothingIsWrittenWithoutBitTwo) {
 
 TEST_F(EventLog, HeaderDetailAndStatusLines) {
     eventLogWrite(-1, 0.0, 4, "a >= 1\n and\n more", 1, 0.0);
-    EXPECT_EQ(fileText(), std::string(kHeader) + "0;4;a >= 1 and more;true\n")
+    EXPECT_EQ(fileText(), std::string(eventLogHeader()) + "0;4;a >= 1 and more;true\n")
         << "newlines are removed, nothing replaces them";
 
     eventLogWrite(3, 0.0, 0, nullptr, 0, 0.0);
@@ -134,7 +87,7 @@ TEST_F(EventLog, HeaderDetailAndStatusLines) {
     eventLogWrite(-3, 0.0, 0, nullptr, 0, 0.0);
     eventLogWrite(-3, 0.25, 0, nullptr, 1, 0.0);
 
-    EXPECT_EQ(fileText(), std::string(kHeader) +
+    EXPECT_EQ(fileText(), std::string(eventLogHeader()) +
                               "0;4;a >= 1 and more;true\n"
                               "3;4;b;false\n"
                               "3;4;c;2.5\n"
@@ -208,11 +161,11 @@ TEST_F(EventLog, RelationChangesOfTwoInstancesGoToOneFile) {
     bindModelData(nullptr);
     host().api().FreeInstance(second);
 
-    EXPECT_EQ(fileText(), std::string(kHeader) + "0;4;x >= 1;true\n0;4;y <= 0;false\n");
+    EXPECT_EQ(fileText(), std::string(eventLogHeader()) + "0;4;x >= 1;true\n0;4;y <= 0;false\n");
 }
 
 TEST_F(EventLog, FileThatCannotBeOpenedIsReportedOnce) {
-    std::filesystem::create_directory(directory_ / "eventlog.txt");
+    std::filesystem::create_directory(directory_.path() / "eventlog.txt");
     runtimeGlobals.messageCallback = captureTyped;
     eventLogWrite(-1, 0.0, 4, "x >= 1", 1, 0.0);
     eventLogWrite(-1, 0.0, 4, "x >= 1", 0, 0.0);
