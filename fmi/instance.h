@@ -100,6 +100,9 @@ struct ModelInstance {
     SerialBlock* serialBlock;
     double* delayScratch;
     int32_t endOfStepEvent;
+    // The SUNDIALS context of the instance's integrators: created with the
+    // first integrator, freed with the instance.
+    void* sunContext;
 
     // The host's callback record, copied at instantiation: the host's own
     // record need not outlive the call. `functions` points here.
@@ -149,7 +152,8 @@ ModelInstance* instantiateCoSimulation(const char* instanceName, const char* fmu
                                        const char* fmuResourceLocation, const fmi2CallbackFunctions* functions,
                                        int loggingOn);
 void fmiFreeModelInstance(ModelInstance* instance);
-// Releases the Co-Simulation integrator record of an instance (no-op without one).
+// Releases the Co-Simulation integrator record of an instance (no-op without
+// one) and its SUNDIALS context: called when the instance is freed.
 void freeIntegratorData(ModelInstance* instance);
 
 // ---- Bodies of the 44 exported functions ----

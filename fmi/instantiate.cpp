@@ -276,7 +276,7 @@ void fmiFreeModelInstance(ModelInstance* instance) {
     release(instance, instance->zPlus);
     release(instance, instance->zMinus);
 
-    if (instance->integrator) freeIntegratorData(instance);
+    freeIntegratorData(instance);
     if (instance->externalLibraries && modelExternalLibraries[0])
         loadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 0, nullptr);
     if (instance->modelData) {

@@ -10,20 +10,8 @@
         return fmi2Error;                                                                                           \
     } while (0)
 
-void freeIntegratorData(ModelInstance* instance) { (void)instance; }
-
-// The Co-Simulation integrator and internal result generation have not landed
-// yet: without them an instance integrates nothing and records no results.
-int createIntegrator(ModelInstance* instance, double tolerance) {
-    (void)instance;
-    (void)tolerance;
-    return 0;
-}
-void printIntegratorStatistics(ModelInstance* instance) { (void)instance; }
-void setInputStartValue(ModelInstance* instance, int index) {
-    (void)instance;
-    (void)index;
-}
+// Internal result generation has not landed yet: without it an instance
+// records no results.
 void setupResultGeneration(ModelInstance* instance) { (void)instance; }
 void sampleResult(ModelInstance* instance, int force) {
     (void)instance;
@@ -77,59 +65,3 @@ fmi2Status fmiGetDirectionalDerivative(fmi2Component c, const fmi2ValueReference
     NOT_AVAILABLE(c, "fmi2GetDirectionalDerivative");
 }
 
-fmi2Status fmiSetRealInputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2Integer order[], const fmi2Real value[]) {
-    (void)vr;
-    (void)nvr;
-    (void)order;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2SetRealInputDerivatives");
-}
-
-fmi2Status fmiGetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, const fmi2Integer order[], fmi2Real value[]) {
-    (void)vr;
-    (void)nvr;
-    (void)order;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2GetRealOutputDerivatives");
-}
-
-fmi2Status fmiDoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Real communicationStepSize, fmi2Boolean noSetFMUStatePriorToCurrentCommunicationPoint) {
-    (void)currentCommunicationPoint;
-    (void)communicationStepSize;
-    (void)noSetFMUStatePriorToCurrentCommunicationPoint;
-    NOT_AVAILABLE(c, "fmi2DoStep");
-}
-
-fmi2Status fmiCancelStep(fmi2Component c) {
-    NOT_AVAILABLE(c, "fmi2CancelStep");
-}
-
-fmi2Status fmiGetStatus(fmi2Component c, const fmi2StatusKind s, fmi2Status* value) {
-    (void)s;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2GetStatus");
-}
-
-fmi2Status fmiGetRealStatus(fmi2Component c, const fmi2StatusKind s, fmi2Real* value) {
-    (void)s;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2GetRealStatus");
-}
-
-fmi2Status fmiGetIntegerStatus(fmi2Component c, const fmi2StatusKind s, fmi2Integer* value) {
-    (void)s;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2GetIntegerStatus");
-}
-
-fmi2Status fmiGetBooleanStatus(fmi2Component c, const fmi2StatusKind s, fmi2Boolean* value) {
-    (void)s;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2GetBooleanStatus");
-}
-
-fmi2Status fmiGetStringStatus(fmi2Component c, const fmi2StatusKind s, fmi2String* value) {
-    (void)s;
-    (void)value;
-    NOT_AVAILABLE(c, "fmi2GetStringStatus");
-}
