@@ -343,8 +343,9 @@ static Step end(DriverCall& c) {
         (flags[kFlagWord] & kFlagsLogEvents))
         runtimeMessageTime("      during event at Time : ", d->time);
     const int level = *c.level;
-    if (*c.QiErr == 0 && d->initialCall == 0 && d->eventFlag && d->relationChanged == 0 && d->eventKindA == 0 &&
-        (level == 5 || level == 7)) {
+    // A pending status (the model asked to terminate, say) is not covered by an end code.
+    if (*c.QiErr == 0 && d->statusWord == 0 && d->initialCall == 0 && d->eventFlag && d->relationChanged == 0 &&
+        d->eventKindA == 0 && (level == 5 || level == 7)) {
         *c.QiErr = d->eventKindB ? -994 : -995;
         if (*c.QiErr == -995 && level == 5 && d->heldValuesSaved) {
             d->heldTimeA = d->savedHeldTimeA;

@@ -261,6 +261,8 @@ TEST_F(Driver, QiErrValues) {
     EXPECT_EQ(call(1), -999);
     EXPECT_TRUE(host().logContains("Simulation successfully terminated"));
     EXPECT_TRUE(host().logContains("model is done"));
+    // Also at an event, where a finished iteration would otherwise end with -995.
+    EXPECT_EQ(call(5), -999);
     fake().body = [](FakeCall&) { setAbortStatus(); };
     EXPECT_EQ(call(1), -998);
     fake().body = [](FakeCall& f) { *f.QiErr = 3; };
