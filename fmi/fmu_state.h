@@ -1,0 +1,29 @@
+// FMU states: a second ModelInstance record that holds a copy of everything an
+// instance needs to continue its simulation from a saved point.
+#pragma once
+
+#include "instance.h"
+
+extern "C" {
+
+// A new, empty state record sized for `instance`; fmi2OK, or fmi2Error after a
+// logged failure (the instance is then terminated and *state is NULL).
+fmi2Status allocFMUstate(fmi2FMUstate* state, ModelInstance* instance);
+
+// Copies the simulation state from `source` to `destination` (instance to
+// state or back): values, mode, time, the shared blocks and the whole
+// ModelData with its delay buffers. 0 on success, 1 when memory runs out, 2
+// when the two records' delay buffers do not match.
+int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const fmi2CallbackFunctions* functions);
+
+} // extern "C"
+
+// A new, empty state record sized for `instance`, or NULL when memory runs out
+// (nothing logged, nothing left allocated).
+ModelInstance* newFMUstate(ModelInstance* instance);
+
+// Releases a state record and everything it owns through the instance's allocator.
+void releaseFMUstate(ModelInstance* instance, ModelInstance* state);
+
+// Whether the two records have the same sizes (a state fits the instance).
+bool sameSizes(const ModelInstance* a, const ModelInstance* b);
