@@ -247,6 +247,10 @@ fmi2Status fmiSetRealInputDerivatives(fmi2Component c, const fmi2ValueReference 
         return fmi2Warning;
     }
     IntegratorData* d = instance->integrator;
+    // The first call for a step starts from zero slopes: a slope given for an
+    // earlier step does not carry over to an input the host leaves out now.
+    if (!d->extrapolateInputs)
+        for (uint64_t i = 0; i < instance->nu; ++i) d->inputDerivatives[i] = 0;
     for (size_t i = 0; i < nvr; ++i) {
         if (order[i] != 1) {
             LOG_INSTANCE(instance, fmi2Warning, "%s: derivative order %d is not supported", name, order[i]);
