@@ -423,6 +423,10 @@ fmi2Status fmiGetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
     if (usesIntegrator(instance, instance->flags) && saveIntegratorState(instance, state) != 0) {
         LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");
         LOG_INSTANCE(instance, fmi2Error, "%s failed", kGetFMUstate);
+        if (created) {
+            releaseFMUstate(instance, state);
+            *FMUstate = nullptr;
+        }
         return terminateOnError(instance);
     }
     state->isStateCopy = 1;
