@@ -205,15 +205,8 @@ TEST_F(RelationsFmi, CoSimulationStepsThroughBothCrossings) {
     cs->flags[kFlagWord] = kFlagsLogEvents;
     host().clearLog();
 
-    const fmi2Status first = api().DoStep(c, 0.0, 0.25, fmi2True);
-    if (first != fmi2OK && host().logText().find("not available") != std::string::npos) {
-        api().FreeInstance(c);
-        GTEST_SKIP() << "Co-Simulation stepping is not built yet";
-    }
-    ASSERT_EQ(first, fmi2OK);
     std::vector<std::vector<double>> y;
-    y.push_back(outputs(c));
-    for (int k = 1; k < 8; ++k) {
+    for (int k = 0; k < 8; ++k) {
         ASSERT_EQ(api().DoStep(c, 0.25 * k, 0.25, fmi2True), fmi2OK) << k;
         y.push_back(outputs(c));
     }
