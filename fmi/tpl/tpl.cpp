@@ -12,6 +12,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +21,9 @@
 #include <unistd.h>
 
 TplHookTable TplHooks = {tpl_report, malloc, realloc, free, tpl_abort, 0};
+
+static_assert(sizeof(TplBuffer) == 16 && offsetof(TplBuffer, size) == 8,
+              "a B item is the record {pointer to the bytes, 32-bit size}");
 
 namespace {
 
