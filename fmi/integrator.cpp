@@ -247,6 +247,8 @@ static void integratorErrorHandler(int errorCode, const char* module, const char
         IntegratorData* d = instance->integrator;
         // One internal step per call ends each call with the step limit: expected, not an error.
         if (d && d->singleStepping && errorCode == CV_TOO_MUCH_WORK) return;
+        // A model that asked to terminate is no integrator failure.
+        if (d && d->callbackFailure == -999) return;
         char* flagName = CVodeGetReturnFlagName(errorCode);
         LOG_INSTANCE(instance, fmi2Warning, "%s: %s failed with %s:\n %s", module ? module : "",
                      function ? function : "", flagName ? flagName : "?", message ? message : "");
@@ -639,7 +641,9 @@ static void reportStepLimit(ModelInstance* instance, double t) {
 static int handleRootEvent(ModelInstance* instance, double tret) {
     IntegratorData* d = instance->integrator;
     instance->endOfStepEvent = 0;
-    d->extrapolateInputs = 0; // the inputs keep their present values for the rest of the step
+    // The inputs keep their values at the event for the rest of the step.
+    interpolateInputs(instance, tret);
+    d->extrapolateInputs = 0;
     fmiSetTime(instance, tret);
     if (instance->resultGeneration == 1) sampleResult(instance, 1);
     int terminated = 0;
