@@ -446,4 +446,19 @@ TEST_F(PelloryME, ARefusedElementStillMarksTheEarlierChanges) {
     EXPECT_NEAR(read(kOutput0), 9.0, 1e-12) << "the stored input is taken in";
 }
 
+TEST_F(PelloryME, TerminatesFreshAndRestartsFromAnyMode) {
+    // The terminal section of an instance that was never initialized runs and succeeds.
+    EXPECT_EQ(api().Terminate(c_), fmi2OK);
+    ASSERT_EQ(api().Reset(c_), fmi2OK);
+    toContinuousTime();
+    ASSERT_EQ(api().SetTime(c_, 1.2), fmi2OK);
+    // Setting up the experiment is accepted in any mode and moves the time back.
+    ASSERT_EQ(api().SetupExperiment(c_, fmi2False, 0, 0.3, fmi2False, 0), fmi2OK);
+    EXPECT_EQ(read(kTime), 0.3);
+    // Reset from continuous-time mode terminates first.
+    host_->clearLog();
+    ASSERT_EQ(api().Reset(c_), fmi2OK);
+    EXPECT_EQ(host_->logText(), "OK|sine|fmi2Reset...\nOK|sine|fmi2Terminate\nOK|sine|fmi2Reset completed\n");
+}
+
 } // namespace
