@@ -249,33 +249,33 @@ struct Ops {
     // ---- Subscripting ----
 
     static void subscriptGet(A r, int64_t rBlock, int p, A a, int64_t aBlock, int q, int64_t blockLength,
-                             const IndexSpec* spec) {
-        if (!spec) return;
-        switch (spec->kind) {
+                             const IndexSpec* item) {
+        if (!item) return;
+        switch (item->kind) {
         case IndexColon: {
             int64_t n = a.dims[q];
             for (int64_t i = 0; i < n; ++i)
-                subscriptGet(r, rBlock * n + i, p + 1, a, aBlock * n + i, q + 1, blockLength, spec + 1);
+                subscriptGet(r, rBlock * n + i, p + 1, a, aBlock * n + i, q + 1, blockLength, item + 1);
             break;
         }
         case IndexRange:
         case IndexStepRange: {
             int64_t m = r.dims[p];
             for (int64_t i = 0; i < m; ++i)
-                subscriptGet(r, rBlock * m + i, p + 1, a, aBlock * a.dims[q] + spec->start - 1 + i * spec->step,
-                             q + 1, blockLength, spec + 1);
+                subscriptGet(r, rBlock * m + i, p + 1, a, aBlock * a.dims[q] + item->start - 1 + i * item->step,
+                             q + 1, blockLength, item + 1);
             break;
         }
         case IndexVector: {
             int64_t m = r.dims[p];
-            const IntegerArray& v = spec->vector;
+            const IntegerArray& v = item->vector;
             for (int64_t i = 0; i < v.dims[0]; ++i)
                 subscriptGet(r, rBlock * m + i, p + 1, a, aBlock * a.dims[q] + v.data[i] - 1, q + 1, blockLength,
-                             spec + 1);
+                             item + 1);
             break;
         }
         case IndexScalar:
-            subscriptGet(r, rBlock, p, a, aBlock * a.dims[q] + spec->index - 1, q + 1, blockLength, spec + 1);
+            subscriptGet(r, rBlock, p, a, aBlock * a.dims[q] + item->index - 1, q + 1, blockLength, item + 1);
             break;
         case IndexEnd:
             copyElements(r.data + rBlock * blockLength, a.data + aBlock * blockLength, blockLength);
@@ -286,34 +286,34 @@ struct Ops {
     }
 
     static void subscriptSet(A out, int64_t oBlock, int p, A v, int64_t vBlock, int q, int64_t blockLength,
-                             const IndexSpec* spec) {
-        if (!spec) return;
-        switch (spec->kind) {
+                             const IndexSpec* item) {
+        if (!item) return;
+        switch (item->kind) {
         case IndexColon: {
             int64_t n = v.dims[q];
             for (int64_t i = 0; i < n; ++i)
-                subscriptSet(out, oBlock * n + i, p + 1, v, vBlock * n + i, q + 1, blockLength, spec + 1);
+                subscriptSet(out, oBlock * n + i, p + 1, v, vBlock * n + i, q + 1, blockLength, item + 1);
             break;
         }
         case IndexRange:
         case IndexStepRange: {
             int64_t n = v.dims[q];
-            int64_t position = oBlock * out.dims[p] + spec->start - 1;
+            int64_t position = oBlock * out.dims[p] + item->start - 1;
             for (int64_t i = 0; i < n; ++i) {
-                subscriptSet(out, position, p + 1, v, vBlock * n + i, q + 1, blockLength, spec + 1);
-                position += spec->step;
+                subscriptSet(out, position, p + 1, v, vBlock * n + i, q + 1, blockLength, item + 1);
+                position += item->step;
             }
             break;
         }
         case IndexVector: {
-            const IntegerArray& vec = spec->vector;
+            const IntegerArray& vec = item->vector;
             for (int64_t i = 0; i < vec.dims[0]; ++i)
                 subscriptSet(out, oBlock * out.dims[p] + vec.data[i] - 1, p + 1, v, vBlock * v.dims[q] + i, q + 1,
-                             blockLength, spec + 1);
+                             blockLength, item + 1);
             break;
         }
         case IndexScalar:
-            subscriptSet(out, oBlock * out.dims[p] + spec->index - 1, p + 1, v, vBlock, q, blockLength, spec + 1);
+            subscriptSet(out, oBlock * out.dims[p] + item->index - 1, p + 1, v, vBlock, q, blockLength, item + 1);
             break;
         case IndexEnd:
             copyElements(out.data + oBlock * blockLength, v.data + vBlock * blockLength, blockLength);
@@ -399,12 +399,12 @@ struct Ops {
         int32_t blockLength = elementCount(a.ndims - nargs, a.dims + nargs);
         r.data = F::alloc(count(r));
 
-        IndexSpec specs[num_VA_handler];
+        IndexSpec items[num_VA_handler];
         va_list ap;
         va_copy(ap, list);
-        parseIndexSpecs(ap, specs, num_VA_handler);
+        parseIndexSpecs(ap, items, num_VA_handler);
         va_end(ap);
-        subscriptGet(r, 0, 0, a, 0, 0, blockLength, specs);
+        subscriptGet(r, 0, 0, a, 0, 0, blockLength, items);
         return r;
     }
 
@@ -483,12 +483,12 @@ struct Ops {
                           "Internal error in subscripting");
         int32_t blockLength = elementCount(a.ndims - aDim, a.dims + aDim);
 
-        IndexSpec specs[num_VA_handler];
+        IndexSpec items[num_VA_handler];
         va_list ap;
         va_copy(ap, list);
-        parseIndexSpecs(ap, specs, num_VA_handler);
+        parseIndexSpecs(ap, items, num_VA_handler);
         va_end(ap);
-        subscriptSet(out, 0, 0, a, 0, 0, blockLength, specs);
+        subscriptSet(out, 0, 0, a, 0, 0, blockLength, items);
     }
 
     // ---- Access ----

@@ -53,12 +53,12 @@ void IntegerStridedCopy(IntegerArray r, int block, IntegerArray a, int index, in
 
 // ---- Subscripting ----
 void IntegerSubscriptGet(IntegerArray res, int resBlock, int resDim, IntegerArray a, int aBlock, int aDim,
-                         int blockLength, const IndexSpec* spec) {
-    I::subscriptGet(res, resBlock, resDim, a, aBlock, aDim, blockLength, spec);
+                         int blockLength, const IndexSpec* item) {
+    I::subscriptGet(res, resBlock, resDim, a, aBlock, aDim, blockLength, item);
 }
 void IntegerSubscriptSet(IntegerArray out, int outBlock, int outDim, IntegerArray a, int aBlock, int aDim,
-                         int blockLength, const IndexSpec* spec) {
-    I::subscriptSet(out, outBlock, outDim, a, aBlock, aDim, blockLength, spec);
+                         int blockLength, const IndexSpec* item) {
+    I::subscriptSet(out, outBlock, outDim, a, aBlock, aDim, blockLength, item);
 }
 IntegerArray IntegerSubscript(IntegerArray a, ...) {
     va_list ap;

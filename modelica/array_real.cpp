@@ -54,12 +54,12 @@ void RealStridedCopy(RealArray r, int block, RealArray a, int index, int stride,
 
 // ---- Subscripting ----
 void RealSubscriptGet(RealArray res, int resBlock, int resDim, RealArray a, int aBlock, int aDim, int blockLength,
-                      const IndexSpec* spec) {
-    R::subscriptGet(res, resBlock, resDim, a, aBlock, aDim, blockLength, spec);
+                      const IndexSpec* item) {
+    R::subscriptGet(res, resBlock, resDim, a, aBlock, aDim, blockLength, item);
 }
 void RealSubscriptSet(RealArray out, int outBlock, int outDim, RealArray a, int aBlock, int aDim, int blockLength,
-                      const IndexSpec* spec) {
-    R::subscriptSet(out, outBlock, outDim, a, aBlock, aDim, blockLength, spec);
+                      const IndexSpec* item) {
+    R::subscriptSet(out, outBlock, outDim, a, aBlock, aDim, blockLength, item);
 }
 RealArray RealSubscript(RealArray a, ...) {
     va_list ap;

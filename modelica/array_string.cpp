@@ -50,12 +50,12 @@ void StringStridedCopy(StringArray r, int block, StringArray a, int index, int s
 
 // ---- Subscripting ----
 void StringSubscriptGet(StringArray res, int resBlock, int resDim, StringArray a, int aBlock, int aDim,
-                        int blockLength, const IndexSpec* spec) {
-    S::subscriptGet(res, resBlock, resDim, a, aBlock, aDim, blockLength, spec);
+                        int blockLength, const IndexSpec* item) {
+    S::subscriptGet(res, resBlock, resDim, a, aBlock, aDim, blockLength, item);
 }
 void StringSubscriptSet(StringArray out, int outBlock, int outDim, StringArray a, int aBlock, int aDim,
-                        int blockLength, const IndexSpec* spec) {
-    S::subscriptSet(out, outBlock, outDim, a, aBlock, aDim, blockLength, spec);
+                        int blockLength, const IndexSpec* item) {
+    S::subscriptSet(out, outBlock, outDim, a, aBlock, aDim, blockLength, item);
 }
 StringArray StringSubscript(StringArray a, ...) {
     va_list ap;

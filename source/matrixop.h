@@ -113,17 +113,17 @@ void IntegerStridedCopy(IntegerArray r, int block, IntegerArray a, int index, in
 void StringStridedCopy(StringArray r, int block, StringArray a, int index, int stride, int depth);
 IndexSpec* parseIndexSpecs(va_list list, IndexSpec* buffer, int capacity);
 void RealSubscriptGet(RealArray res, int resBlock, int resDim, RealArray a, int aBlock, int aDim, int blockLength,
-                      const IndexSpec* spec);
+                      const IndexSpec* item);
 void IntegerSubscriptGet(IntegerArray res, int resBlock, int resDim, IntegerArray a, int aBlock, int aDim,
-                         int blockLength, const IndexSpec* spec);
+                         int blockLength, const IndexSpec* item);
 void StringSubscriptGet(StringArray res, int resBlock, int resDim, StringArray a, int aBlock, int aDim,
-                        int blockLength, const IndexSpec* spec);
+                        int blockLength, const IndexSpec* item);
 void RealSubscriptSet(RealArray out, int outBlock, int outDim, RealArray a, int aBlock, int aDim, int blockLength,
-                      const IndexSpec* spec);
+                      const IndexSpec* item);
 void IntegerSubscriptSet(IntegerArray out, int outBlock, int outDim, IntegerArray a, int aBlock, int aDim,
-                         int blockLength, const IndexSpec* spec);
+                         int blockLength, const IndexSpec* item);
 void StringSubscriptSet(StringArray out, int outBlock, int outDim, StringArray a, int aBlock, int aDim,
-                        int blockLength, const IndexSpec* spec);
+                        int blockLength, const IndexSpec* item);
 int IntegerArrayWhen(IntegerArray cond, IntegerArray eval, IntegerArray armed, int enable, int* fired);
 const char* emptyIfNull(const char* text);
 
