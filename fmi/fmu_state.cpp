@@ -74,7 +74,7 @@ void releaseFMUstate(ModelInstance* instance, ModelInstance* state) {
     functions->freeMemory(state);
 }
 
-ModelInstance* newFMUstate(ModelInstance* instance) {
+ModelInstance* newFMUstate(ModelInstance* instance, uint64_t nx) {
     const fmi2CallbackFunctions* functions = instance->functions;
     ModelInstance* state = allocateElements<ModelInstance>(functions, 1);
     if (!state) return nullptr;
@@ -85,7 +85,7 @@ ModelInstance* newFMUstate(ModelInstance* instance) {
     state->functions = &state->callbacks;
     state->integrator = nullptr;
     state->isStateCopy = 0;
-    state->nx = instance->nx;
+    state->nx = nx;
     state->np = instance->np;
     state->nu = instance->nu;
     state->ny = instance->ny;
@@ -154,7 +154,7 @@ ModelInstance* newFMUstate(ModelInstance* instance) {
 }
 
 fmi2Status allocFMUstate(fmi2FMUstate* out, ModelInstance* instance) {
-    ModelInstance* state = newFMUstate(instance);
+    ModelInstance* state = newFMUstate(instance, instance->nx);
     *out = state;
     if (state) return fmi2OK;
     LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");

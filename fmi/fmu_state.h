@@ -18,9 +18,9 @@ int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const 
 
 } // extern "C"
 
-// A new, empty state record sized for `instance`, or NULL when memory runs out
-// (nothing logged, nothing left allocated).
-ModelInstance* newFMUstate(ModelInstance* instance);
+// A new, empty state record sized for `instance` (with `nx` states), or NULL
+// when memory runs out (nothing logged, nothing left allocated).
+ModelInstance* newFMUstate(ModelInstance* instance, uint64_t nx);
 
 // Releases a state record and everything it owns through the instance's allocator.
 void releaseFMUstate(ModelInstance* instance, ModelInstance* state);

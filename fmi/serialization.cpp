@@ -275,6 +275,27 @@ static bool acceptStaging(Staging* stage, ModelInstance* instance, ModelInstance
     return true;
 }
 
+// The number of states of a new state record for an image. A Co-Simulation
+// instance of a model without states integrates one dummy state from its
+// initialization on, so an image taken before or after that point may carry
+// 0 or 1 states whatever the receiving instance has now: the image's count
+// (the first fixed count of its header) decides. Otherwise the instance's.
+static uint64_t stateCountForImage(const ModelInstance* instance, const fmi2Byte* image, size_t size) {
+    int modelStates = 0;
+    getModelDimensions(&modelStates, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr);
+    if (modelStates != 0 || instance->fmuType != fmi2CoSimulation) return instance->nx;
+    // Magic, flags (this machine's byte order only), length, format string and its NUL.
+    const size_t formatStart = 8;
+    const size_t formatLength = strlen(kStateFormat);
+    if (size < formatStart + formatLength + 1 + 4 || memcmp(image, "tpl", 3) != 0 || (image[3] & 1) != 0 ||
+        memcmp(image + formatStart, kStateFormat, formatLength + 1) != 0)
+        return instance->nx;
+    uint32_t count = 0;
+    memcpy(&count, image + formatStart + formatLength + 1, sizeof count);
+    return count == 1 || count == 2 ? count - 1 : instance->nx;
+}
+
 fmi2Status fmiDeSerializeFMUstate(fmi2Component c, const fmi2Byte serializedState[], size_t size,
                                   fmi2FMUstate* FMUstate) {
     ModelInstance* instance = asInstance(c);
@@ -289,15 +310,12 @@ fmi2Status fmiDeSerializeFMUstate(fmi2Component c, const fmi2Byte serializedStat
         return fmi2Warning;
     }
 
+    // An existing state receives images of its own dimensions only (the
+    // library checks the image's counts against the state's map).
     ModelInstance* state = static_cast<ModelInstance*>(*FMUstate);
-    // An existing state of other sizes cannot receive this instance's images.
-    if (state && !sameSizes(state, instance)) {
-        LOG_INSTANCE(instance, fmi2Warning, "%s: tpl_load failed", kDeSerialize);
-        return fmi2Warning;
-    }
     const bool created = state == nullptr;
     if (created) {
-        state = newFMUstate(instance);
+        state = newFMUstate(instance, stateCountForImage(instance, serializedState, size));
         if (!state) {
             LOG_INSTANCE(instance, fmi2Error, "%s: out of memory", kDeSerialize);
             return fmi2Error;
