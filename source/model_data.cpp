@@ -184,6 +184,9 @@ static void resetData(ModelData* d) {
     memset(d->relationStates, 0, sizeof d->relationStates);
     memset(d->relationEvaluated, 0, sizeof d->relationEvaluated);
     memset(d->relationFlags, 0, sizeof d->relationFlags);
+    memset(d->sampleCounters, 0, sizeof d->sampleCounters);
+    d->timeEventActive = 0;
+    d->timeEventCandidate = 0;
     d->eventTime = EVENT_TIME_UNSET;
     d->eventTime2 = EVENT_TIME_UNSET;
     d->eventTime3 = EVENT_TIME_UNSET;

@@ -150,7 +150,11 @@ TEST(ModelDataAccess, ResetClearsEventTimesAndDelays) {
     ASSERT_EQ(delayBuffersAllocate(data.delays, 1, 100), 0);
     data.delays[0].values[3] = 7;
     data.relationValues[1] = 5;
+    data.timeEventActive = 1;
+    data.sampleCounters[0] = 3;
     resetModelData(&data);
+    EXPECT_EQ(data.timeEventActive, 0);
+    EXPECT_EQ(data.sampleCounters[0], 0);
     EXPECT_EQ(data.eventTime, -1e33);
     EXPECT_EQ(data.eventTime2, -1e33);
     EXPECT_EQ(data.heldTimeA, -1e33);
