@@ -375,6 +375,34 @@ TEST_F(PelloryCS, RunsAgainAfterResetWithTheSameResults) {
     }
 }
 
+TEST_F(PelloryCS, FailedIntegratorAllocationsLeaveNothingBehind) {
+    // Walk a failing allocation over every allocation of the initialization.
+    for (long n = 1;; ++n) {
+        ASSERT_LT(n, 50) << "initialization never succeeded";
+        const long liveBefore = TestHost::allocator.live;
+        fmi2Component c = host_->instantiate("walk", fmi2CoSimulation, kGuid, false);
+        ASSERT_NE(c, nullptr);
+        ASSERT_EQ(api().SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0), fmi2OK);
+        TestHost::allocator.failAt = n;
+        const fmi2Status status = api().EnterInitializationMode(c);
+        const bool failed = TestHost::allocator.failed > 0;
+        TestHost::allocator.failAt = 0;
+        TestHost::allocator.failed = 0;
+        if (!failed) {
+            ASSERT_EQ(status, fmi2OK);
+            ASSERT_EQ(api().ExitInitializationMode(c), fmi2OK);
+            ASSERT_EQ(api().DoStep(c, 0, 0.5, fmi2True), fmi2OK);
+            api().FreeInstance(c);
+            break;
+        }
+        EXPECT_EQ(status, fmi2Fatal) << n;
+        // The instance stays instantiated and can be freed; nothing of it stays behind.
+        EXPECT_EQ(api().DoStep(c, 0, 0.5, fmi2True), fmi2Warning);
+        api().FreeInstance(c);
+        EXPECT_EQ(TestHost::allocator.live, liveBefore) << "after failing allocation " << n;
+    }
+}
+
 TEST_F(PelloryCS, DerivativeCallsAreRefusedOnModelExchangeInstances) {
     fmi2Component me = host_->instantiate("me", fmi2ModelExchange, kGuid, false);
     ASSERT_NE(me, nullptr);
