@@ -264,8 +264,7 @@ int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const 
     return 0;
 }
 
-// ---- The three calls ----
-
+// A failed copy: logged, and the instance terminated.
 static fmi2Status copyFailure(ModelInstance* instance, const char* name, int result) {
     if (result == 1)
         LOG_INSTANCE(instance, fmi2Error, "%s failed, out of memory", name);
