@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "external_libraries.h"
+#include "fmu_state.h"
 #include "instance.h"
 #include "runtime.h"
 #include "thread_context.h"
@@ -276,6 +277,10 @@ void fmiFreeModelInstance(ModelInstance* instance) {
     release(instance, instance->zPlus);
     release(instance, instance->zMinus);
 
+    if (instance->perturbationState) {
+        releaseFMUstate(instance, static_cast<ModelInstance*>(instance->perturbationState));
+        instance->perturbationState = nullptr;
+    }
     freeIntegratorData(instance);
     if (instance->externalLibraries && modelExternalLibraries[0])
         loadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 0, nullptr);

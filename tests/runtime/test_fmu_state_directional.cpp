@@ -195,3 +195,18 @@ TEST_F(Directional, FailedWorkVectorAllocationIsAnError) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Directional, StateSavedForPerturbationsIsFreedWithTheInstance) {
+    // With perturbations from a saved state the instance keeps that state;
+    // freeing the instance gives it back (the fixture checks the allocator).
+    instance()->perturbByState = 1;
+    setInputs(2, 3);
+    std::vector<double> d;
+    ASSERT_EQ(derivative({kOutput0}, {kInput0}, {1}, &d), fmi2OK);
+    EXPECT_NEAR(d[0], 3, 1e-9);
+    EXPECT_NE(instance()->perturbationState, nullptr);
+}
+
+} // namespace
