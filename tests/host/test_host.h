@@ -60,6 +60,12 @@ struct FmiApi {
     fmi2Status (*GetStringStatus)(fmi2Component, const fmi2StatusKind, fmi2String*);
 };
 
+// A value reference: index in bits 0-23, kind in bits 24-27, the level the
+// value needs in bits 28-31.
+constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
+    return (level << 28) | (kind << 24) | index;
+}
+
 // Names of the 44 functions in the order of FmiApi.
 extern const char* const kFmiFunctionNames[44];
 

@@ -14,11 +14,6 @@ namespace {
 
 const char* const kGuid = "{cc8d6023-ff71-4d3e-ac17-42fb0352faf9}";
 
-// A value reference: index in bits 0-23, kind in bits 24-27, level in bits 28-31.
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
-
 const fmi2ValueReference kAmplitude = ref(1, 0);
 const fmi2ValueReference kFrequency = ref(1, 1);
 const fmi2ValueReference kPhase = ref(1, 2);

@@ -17,10 +17,6 @@ namespace {
 
 const char* const kGuid = "{cc8d6023-ff71-4d3e-ac17-42fb0352faf9}";
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
-
 const fmi2ValueReference kParameters[] = {ref(1, 0), ref(1, 1), ref(1, 2), ref(1, 3), ref(1, 4)};
 const fmi2ValueReference kInput0 = ref(5, 0);
 const fmi2ValueReference kInput1 = ref(5, 1);

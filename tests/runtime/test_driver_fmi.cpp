@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
-
 class FmiOverFake : public DriverTest {
 protected:
     fmi2Component c() { return component_; }

@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
-
 const fmi2ValueReference kInput0 = ref(5, 0);
 const fmi2ValueReference kInput1 = ref(5, 1);
 const fmi2ValueReference kState0 = ref(2, 0);

@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
-
 const fmi2ValueReference kInput0 = ref(5, 0);
 const fmi2ValueReference kInput1 = ref(5, 1);
 const fmi2ValueReference kOutput0 = ref(4, 0, 1);

@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
 const fmi2ValueReference kStates[2] = {ref(2, 0), ref(2, 1)};
 const fmi2ValueReference kInput0 = ref(5, 0);
 

@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
 const fmi2ValueReference kOutputs[2] = {ref(4, 0, 1), ref(4, 1, 1)};
 
 // Generated-code order for relation i: nominal, value, evaluation at events,

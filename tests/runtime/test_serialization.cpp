@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr fmi2ValueReference ref(unsigned kind, unsigned index, unsigned level = 0) {
-    return (level << 28) | (kind << 24) | index;
-}
-
 const fmi2ValueReference kInput0 = ref(5, 0);
 const fmi2ValueReference kString0 = ref(8, 0);
 const fmi2ValueReference kString1 = ref(8, 1);
