@@ -167,6 +167,12 @@ fmi2Status fmiDoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Re
         LOG_INSTANCE(instance, fmi2Warning, "%s: model is terminated", name);
         return fmi2Warning;
     }
+    // Model Exchange event calls can leave the instance in an event mode, in
+    // which time cannot be set: stepping from there would never advance.
+    if (instance->mode != modeContinuousOrStepping) {
+        LOG_INSTANCE(instance, fmi2Warning, "%s: may only be called in stepping mode", name);
+        return fmi2Warning;
+    }
     const bool inlined = inlineIntegration(instance);
     if (!inlined && !instance->integrator) {
         LOG_INSTANCE(instance, fmi2Error, "%s: no integrator", name);
@@ -241,6 +247,7 @@ fmi2Status fmiSetRealInputDerivatives(fmi2Component c, const fmi2ValueReference 
     const char* name = functionName(fnSetRealInputDerivatives);
     const fmi2Status allowed = derivativeCallAllowed(instance, name);
     if (allowed != fmi2OK) return allowed;
+    if (nvr > 0 && (!vr || !order || !value)) return fmi2Error;
     if (nvr == 0 || nvr > instance->nu) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: invalid nvr = %d (number of inputs = %d), ignoring call", name,
                      static_cast<int>(nvr), static_cast<int>(instance->nu));
@@ -281,6 +288,7 @@ fmi2Status fmiGetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference
     const char* name = functionName(fnGetRealOutputDerivatives);
     const fmi2Status allowed = derivativeCallAllowed(instance, name);
     if (allowed != fmi2OK) return allowed;
+    if (nvr > 0 && (!vr || !order || !value)) return fmi2Error;
     if (nvr == 0 || nvr > instance->ny) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: invalid nvr = %d (number of outputs = %d)", name,
                      static_cast<int>(nvr), static_cast<int>(instance->ny));
