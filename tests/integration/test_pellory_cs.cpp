@@ -10,30 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "pellory.h"
 #include "test_host.h"
 
 namespace {
-
-const char* const kGuid = "{cc8d6023-ff71-4d3e-ac17-42fb0352faf9}";
-
-const fmi2ValueReference kAmplitude = ref(1, 0);
-const fmi2ValueReference kFrequency = ref(1, 1);
-const fmi2ValueReference kPhase = ref(1, 2);
-const fmi2ValueReference kOffset = ref(1, 3);
-const fmi2ValueReference kStartTime = ref(1, 4);
-const fmi2ValueReference kInput0 = ref(5, 0);
-const fmi2ValueReference kInput1 = ref(5, 1);
-const fmi2ValueReference kOutput0 = ref(4, 0, 1);
-const fmi2ValueReference kOutput1 = ref(4, 1, 1);
-const fmi2ValueReference kAuxiliary = ref(6, 0, 1);
-
-struct Sine {
-    double amplitude, frequency, phase, offset, start;
-};
-
-double auxiliary(const Sine& s, double t, bool on) {
-    return s.offset + (on ? s.amplitude * sin(2 * M_PI * s.frequency * (t - s.start) + s.phase) : 0.0);
-}
 
 class PelloryCS : public ::testing::Test {
 protected:

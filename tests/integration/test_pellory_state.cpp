@@ -11,19 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "pellory.h"
 #include "test_host.h"
 
 namespace {
 
-const char* const kGuid = "{cc8d6023-ff71-4d3e-ac17-42fb0352faf9}";
-
 const fmi2ValueReference kParameters[] = {ref(1, 0), ref(1, 1), ref(1, 2), ref(1, 3), ref(1, 4)};
-const fmi2ValueReference kInput0 = ref(5, 0);
-const fmi2ValueReference kInput1 = ref(5, 1);
-const fmi2ValueReference kOutput0 = ref(4, 0, 1);
-const fmi2ValueReference kOutput1 = ref(4, 1, 1);
-const fmi2ValueReference kAuxiliary = ref(6, 0, 1);
-const fmi2ValueReference kTime = 0xFFFFFFFFu;
 
 // Amplitude, frequency, phase, offset and start time of the sine.
 const double kSine[5] = {2, 1.5, 0.3, 0.1, 0.0};
