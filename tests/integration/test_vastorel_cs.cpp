@@ -169,21 +169,13 @@ TEST_F(VastorelCS, RestoredAndDeserializedStatesRepeatTheRunExactly) {
     ASSERT_EQ(api().FreeFMUstate(c_, &state), fmi2OK);
 }
 
-// The assertion texts of the medium model for a temperature outside its range.
-std::string temperatureFailure(const char* T) {
-    return std::string("  \nTemperature T (= ") + T +
-           " K) is not\nin the allowed range (273.15 K <= T <= 373.15 K)\nrequired from medium model \"SimpleAir\".\n"
-           "\n  Failed condition: thermalZoneOneElement.volAir.dynBal.medium.T >= 273.15 and "
-           "thermalZoneOneElement.volAir.dynBal.medium.T <= 373.15\n";
-}
-
 TEST_F(VastorelCS, HeatDrivingTheAirPastItsRangeFailsTheStepAtTheLocatedEvent) {
     Room room;
     room.heat = 2e6;
     start(room);
     host_->clearLog();
     EXPECT_EQ(api().DoStep(c_, 0, 60, fmi2True), fmi2Error);
-    EXPECT_TRUE(host_->logContains(temperatureFailure("373.15"))) << host_->logText();
+    EXPECT_TRUE(host_->logContains(temperatureFailure(373.15))) << host_->logText();
     double last = -1;
     ASSERT_EQ(api().GetRealStatus(c_, fmi2LastSuccessfulTime, &last), fmi2OK);
     EXPECT_GT(last, 0);
@@ -220,7 +212,7 @@ TEST_P(VastorelStart, ChecksTheMediumRangeAtInitialization) {
 
 INSTANTIATE_TEST_SUITE_P(
     Starts, VastorelStart,
-    ::testing::Values(StartFailure{"cold", 101325, 250, temperatureFailure("250")},
+    ::testing::Values(StartFailure{"cold", 101325, 250, temperatureFailure(250)},
                       StartFailure{"lowestTemperature", 101325, 273.15, ""},
                       StartFailure{"highestTemperature", 101325, 373.15, ""},
                       StartFailure{"negativePressure", -1, 295.15,

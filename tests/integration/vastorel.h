@@ -7,7 +7,10 @@
 
 #include <math.h>
 
+#include <stdio.h>
+
 #include <array>
+#include <string>
 
 #include "test_host.h"
 
@@ -143,4 +146,14 @@ inline Steady steadyState(const Room& r) {
         }
     }
     return {M[0][4] / M[0][0], M[3][4] / M[3][3]};
+}
+
+// The assertion texts of the medium model for a temperature T outside its range.
+inline std::string temperatureFailure(double T) {
+    char value[32];
+    snprintf(value, sizeof value, "%g", T);
+    return std::string("  \nTemperature T (= ") + value +
+           " K) is not\nin the allowed range (273.15 K <= T <= 373.15 K)\nrequired from medium model \"SimpleAir\".\n"
+           "\n  Failed condition: thermalZoneOneElement.volAir.dynBal.medium.T >= 273.15 and "
+           "thermalZoneOneElement.volAir.dynBal.medium.T <= 373.15\n";
 }
