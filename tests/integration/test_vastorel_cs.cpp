@@ -63,6 +63,8 @@ struct Trajectory {
     double startPressure, startTemperature;
 };
 
+void PrintTo(const Trajectory& t, std::ostream* os) { *os << t.name; }
+
 class VastorelTrajectory : public VastorelCS, public ::testing::WithParamInterface<Trajectory> {};
 
 // A day at ten-minute steps, inputs changed twice; the reference integrates
@@ -189,6 +191,8 @@ struct StartFailure {
     double pressure, temperature;
     std::string message; // empty: initialization succeeds
 };
+
+void PrintTo(const StartFailure& s, std::ostream* os) { *os << s.name; }
 
 class VastorelStart : public VastorelCS, public ::testing::WithParamInterface<StartFailure> {};
 

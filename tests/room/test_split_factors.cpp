@@ -27,6 +27,8 @@ const Case kCases[] = {
     {"noColumns", 2, {1, 2}, {}, {}, {}},
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class SplitFactors : public ::testing::TestWithParam<Case> {
 protected:
     void TearDown() override { freeOwnThreadBuffers(); }
@@ -84,5 +86,15 @@ TEST_P(SplitFactorFailures, UnwindToTheTrap) {
 
 INSTANTIATE_TEST_SUITE_P(Areas, SplitFactorFailures, ::testing::ValuesIn(kFailures),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// An area argument without dimensions has no size to read: refused before any element is touched.
+TEST(SplitFactorArguments, AScalarAreaArgumentIsRefused) {
+    double areas[2] = {1, 2}, window = 1, exterior = 1;
+    const int failed = runUnderTrap([&] {
+        splitFacVal(2, 1, RealWrapData(areas, 1, 2), RealWrapData(&exterior, 0), RealWrapData(&window, 1, 1));
+    });
+    EXPECT_EQ(failed, 1);
+    freeOwnThreadBuffers();
+}
 
 } // namespace
