@@ -62,6 +62,22 @@ static void radiativeInput(Frame& f, double K) {
     w[144] = kShareB * w[180];
 }
 
+// The flows between the air, the window surface (107) and the wall surface (101) at air temperature y.
+static void surfaceFlows(Frame& f, double y) {
+    double* w = f.auxiliaries;
+    w[105] = w[107] - y;
+    w[104] = w[109] * w[105];
+    w[117] = w[107] - w[101];
+    w[116] = w[119] * w[117];
+}
+
+// The heat flow from the wall surface into the wall element and the drop over its resistance.
+static void intoWall(Frame& f) {
+    double* w = f.auxiliaries;
+    w[162] = -(w[98] - w[116] + w[143] + w[155]);
+    w[166] = w[168] * w[162];
+}
+
 // The window path from the solved outer window node (auxiliary 186) to the outdoor temperature.
 static void windowPath(Frame& f) {
     double* w = f.auxiliaries;
@@ -100,14 +116,10 @@ static bool simulationBlock(Frame& f) {
     w[101] = block.b[1];
     windowPath(f);
     radiativeInput(f, K);
-    w[105] = w[107] - y;
-    w[104] = w[109] * w[105];
-    w[117] = w[107] - w[101];
-    w[116] = w[119] * w[117];
+    surfaceFlows(f, y);
     w[99] = w[101] - y;
     w[98] = w[103] * w[99];
-    w[162] = -(w[98] - w[116] + w[143] + w[155]);
-    w[166] = w[168] * w[162];
+    intoWall(f);
     w[182] = -K * (1 + p[19] * (y - p[18]));
     f.derivatives[0] = w[98] + w[127] + w[104] - w[182];
 
@@ -232,16 +244,12 @@ void initializationBlock(Frame& f) {
     w[101] = w[99] + y;
     windowPath(f);
     radiativeInput(f, K);
-    w[105] = w[107] - y;
-    w[104] = w[109] * w[105];
-    w[117] = w[107] - w[101];
-    w[116] = w[119] * w[117];
+    surfaceFlows(f, y);
     w[98] = w[103] * w[99];
     w[174] = w[176] - To;
     w[172] = p[20] * w[174];
     w[169] = w[172] * w[170];
-    w[162] = -(w[98] - w[116] + w[143] + w[155]);
-    w[166] = w[168] * w[162];
+    intoWall(f);
     f.states[2] = w[101] - w[168] * w[162];
 }
 

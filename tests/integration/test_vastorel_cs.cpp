@@ -12,30 +12,12 @@
 
 #include "test_host.h"
 #include "vastorel.h"
+#include "vastorel_fixture.h"
 
 namespace {
 
-class VastorelCS : public ::testing::Test {
+class VastorelCS : public VastorelFixture<fmi2CoSimulation> {
 protected:
-    void SetUp() override {
-        TestHost::allocator = CountingAllocator{};
-        host_ = std::make_unique<TestHost>(VASTOREL_SO);
-        ASSERT_TRUE(host_->loaded()) << host_->error();
-        c_ = host_->instantiate("room", fmi2CoSimulation, kRoomGuid, false);
-        ASSERT_NE(c_, nullptr);
-    }
-    void TearDown() override {
-        if (c_) api().FreeInstance(c_);
-        EXPECT_EQ(TestHost::allocator.live, 0) << "blocks still live";
-    }
-    const FmiApi& api() { return host_->api(); }
-
-    void set(fmi2ValueReference vr, double v) { ASSERT_EQ(api().SetReal(c_, &vr, 1, &v), fmi2OK); }
-    double read(fmi2ValueReference vr) {
-        double v = -12345;
-        EXPECT_EQ(api().GetReal(c_, &vr, 1, &v), fmi2OK);
-        return v;
-    }
     RoomState states() { return {read(kState(0)), read(kState(1)), read(kState(2))}; }
     // Parameters and inputs of `room`, then initialization at time 0.
     void start(const Room& room, double tolerance = 0) {
@@ -46,9 +28,6 @@ protected:
         ASSERT_EQ(api().EnterInitializationMode(c_), fmi2OK);
         ASSERT_EQ(api().ExitInitializationMode(c_), fmi2OK);
     }
-
-    std::unique_ptr<TestHost> host_;
-    fmi2Component c_ = nullptr;
 };
 
 // Inputs of one piece of a run, from its start time on.

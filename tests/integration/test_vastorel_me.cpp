@@ -12,30 +12,12 @@
 
 #include "test_host.h"
 #include "vastorel.h"
+#include "vastorel_fixture.h"
 
 namespace {
 
-class VastorelME : public ::testing::Test {
+class VastorelME : public VastorelFixture<fmi2ModelExchange> {
 protected:
-    void SetUp() override {
-        TestHost::allocator = CountingAllocator{};
-        host_ = std::make_unique<TestHost>(VASTOREL_SO);
-        ASSERT_TRUE(host_->loaded()) << host_->error();
-        c_ = host_->instantiate("room", fmi2ModelExchange, kRoomGuid, false);
-        ASSERT_NE(c_, nullptr);
-    }
-    void TearDown() override {
-        if (c_) api().FreeInstance(c_);
-        EXPECT_EQ(TestHost::allocator.live, 0) << "blocks still live";
-    }
-    const FmiApi& api() { return host_->api(); }
-
-    void set(fmi2ValueReference vr, double v) { ASSERT_EQ(api().SetReal(c_, &vr, 1, &v), fmi2OK); }
-    double read(fmi2ValueReference vr) {
-        double v = -12345;
-        EXPECT_EQ(api().GetReal(c_, &vr, 1, &v), fmi2OK);
-        return v;
-    }
     // Inputs of `room`, then up to continuous-time mode at time 0.
     void start(const Room& room) {
         ASSERT_EQ(api().SetupExperiment(c_, fmi2False, 0, 0.0, fmi2False, 0), fmi2OK);
@@ -78,8 +60,6 @@ protected:
         return same;
     }
 
-    std::unique_ptr<TestHost> host_;
-    fmi2Component c_ = nullptr;
     double x_[3] = {};
     double z_[6] = {};
 };
