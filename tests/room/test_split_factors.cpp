@@ -45,6 +45,8 @@ TEST_P(SplitFactors, MatchTheAreaFormulas) {
     int dims[2] = {-1, -1};
     const int failed = runUnderTrap([&] {
         RealArray r = splitFacVal(c.nRow, nCol, vector(c.areas), vector(c.exterior), vector(c.windows));
+        // The result stays the caller's: scratch taken after the call does not overwrite it.
+        RealFill(RealConstruct(1, 64), -7.0);
         dims[0] = r.dims[0];
         dims[1] = r.dims[1];
         result.assign(r.data, r.data + c.nRow * nCol);
