@@ -17,8 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "event_log.h"
 #include "model_interface.h"
 #include "runtime.h"
+#include "test_event_log_support.h"
 #include "test_host.h"
 
 namespace {
@@ -231,12 +233,20 @@ INSTANTIATE_TEST_SUITE_P(Libraries, ThreadedInstances,
 // The test model linked into this program: its equations name their instance's
 // parameter in a runtime message and fail with a runtime error when input 1 is
 // negative, so both kinds of runtime output travel through the routing.
+// Each evaluation also writes one line of the process's event log.
+std::atomic<int> eventLogLines{0};
+
 int routingEquations(int* level, int*, double*, double*, double*, double* inputs, double* parameters, int*, int*,
-                     double*, double* outputs, double*, double*, ModelTimeData*, ModelFlags*, char**, ModelData*,
-                     int*) {
+                     double*, double* outputs, double*, double*, ModelTimeData*, ModelFlags* flags, char**,
+                     ModelData*, int*) {
     if (*level < 1) return 0;
     char text[64];
     snprintf(text, sizeof text, "instance %g", parameters[0]);
+    flags[kFlagWord] |= kFlagsLogEvents;
+    eventLogRegisterExpression(1, text, text);
+    eventLogWrite(-1, 0.0, 4, text, 1, 0.0);
+    flags[kFlagWord] &= ~kFlagsLogEvents;
+    ++eventLogLines;
     runtimeMessage(text);
     if (inputs[1] < 0) runtimeError(text);
     outputs[0] = 100 * parameters[0] + inputs[0];
@@ -246,6 +256,9 @@ int routingEquations(int* level, int*, double*, double*, double*, double* inputs
 TEST(ThreadedRouting, RuntimeMessagesReachTheInstanceOfTheirThread) {
     const ModelTable savedTable = modelTable;
     modelTable.modelEquations = routingEquations;
+    ScratchDirectory directory;
+    resetEventLog();
+    eventLogLines = 0;
     const FmiApi api = linkedFmiApi();
     liveBlocks = 0;
     std::vector<std::vector<std::string>> logs(kThreads);
@@ -289,6 +302,15 @@ TEST(ThreadedRouting, RuntimeMessagesReachTheInstanceOfTheirThread) {
         EXPECT_EQ(errors, 20) << "thread " << k;
     }
     EXPECT_EQ(liveBlocks.load(), 0);
+    // The event log holds every evaluation's line, whole.
+    std::istringstream log(directory.read("eventlog.txt"));
+    std::string line;
+    int lines = 0;
+    while (std::getline(log, line))
+        if (line.size() == 19 && line.compare(0, 13, "0;4;instance ") == 0 && line.compare(14, 5, ";true") == 0)
+            ++lines;
+    EXPECT_EQ(lines, eventLogLines.load());
+    resetEventLog();
 }
 
 // Loads the library, uses it on several threads and unloads it, again and
