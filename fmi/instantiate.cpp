@@ -9,7 +9,7 @@
 #include "thread_context.h"
 
 ModelInstance* singleInstance = nullptr;
-ModelInstance* instanceInModelCall = nullptr;
+thread_local ModelInstance* instanceInModelCall = nullptr;
 
 const char* const fmiFunctionNames[fnCount] = {
     "fmi2GetTypesPlatform", "fmi2GetVersion", "fmi2SetDebugLogging", "fmi2Instantiate", "fmi2FreeInstance",
