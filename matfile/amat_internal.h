@@ -13,3 +13,13 @@ const char* amatTypeName(uint32_t type);
 const char* amatStreamError(FILE* fp);
 // A copy of text on the heap, or null when out of memory.
 char* amatCopyText(const char* text);
+
+// Writer helpers.
+// The file name for messages ("stdout" for standard output).
+const char* amatPutFileName(const AmatPutFile* file);
+// Sets the write-failure message with the system's error text; returns 1.
+int amatPutStreamError(const AmatPutFile* file, const char* name, int32_t nrow, int32_t ncol);
+// fwrite of count elements, true when all were written (or count is 0).
+bool amatWriteBytes(FILE* fp, const void* data, size_t size, size_t count);
+// Writes file->header and the name with its NUL.
+bool amatWriteHeader(AmatPutFile* file, const char* name);
