@@ -23,3 +23,17 @@ int amatPutStreamError(const AmatPutFile* file, const char* name, int32_t nrow, 
 bool amatWriteBytes(FILE* fp, const void* data, size_t size, size_t count);
 // Writes file->header and the name with its NUL.
 bool amatWriteHeader(AmatPutFile* file, const char* name);
+
+// Reader helpers.
+// Bytes left in the file after the current position (INT64_MAX when unknown).
+int64_t amatRemainingBytes(FILE* fp);
+// Stores v as element (i, j) of a numeric matrix of the delivered type; false
+// when v does not fit an integer matrix (NaN or outside the int32 range).
+bool amatStoreValue(AmatMatrix* matrix, int32_t i, int32_t j, double v);
+// Sets the numeric-data message for the matrix being read; returns 4.
+int amatNumericDataError(const AmatGetFile* file, const AmatMatrix* current);
+// Text form: reads the next declaration into current (name, nrow, ncol, stored
+// type). requestName, when not null, must equal the name read.
+int amatReadTextDeclaration(AmatGetFile* file, const char* requestName, AmatMatrix* current);
+// Text form: reads the elements of current, whose type and storage are set.
+int amatReadTextData(AmatGetFile* file, AmatMatrix* current, AmatType stored);
