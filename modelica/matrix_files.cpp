@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "amat.h"
 #include "array_support.h"
 #include "locale_c.h"
 

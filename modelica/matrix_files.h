@@ -5,8 +5,11 @@
 
 #include <stdint.h>
 
-#include "amat.h"
 #include "matrixop.h"
+
+// The matrix file library's writer record (amat.h), declared here only, so
+// that generated code need not see the library's type names.
+struct AmatPutFile;
 
 extern "C" {
 
