@@ -6,10 +6,12 @@
 // the host promises not to go back. A failure of the file writer never ends
 // the process: it is logged as a Warning, the file is finished as far as it
 // was written and result generation switches itself off.
-#include <algorithm>
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
+#include <initializer_list>
 
 #include "atraj.h"
 #include "evaluate.h"
@@ -380,6 +382,8 @@ int setupCount = 0;
 extern "C" {
 
 void setupResultGeneration(ModelInstance* instance) {
+    // A second set-up of one simulation first finishes the file of the first.
+    if (instance->resultBuffer) finishResultGeneration(instance);
     const int setups = setupCount++;
     LOG_INSTANCE(instance, fmi2OK, "Setting up result generation");
     ResultBuffer* b = static_cast<ResultBuffer*>(allocate(instance, 1, sizeof(ResultBuffer)));
