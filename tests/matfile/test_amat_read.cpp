@@ -380,3 +380,28 @@ TEST(AmatRead, CallerStorageNeedsPredefinedSizes) {
     EXPECT_EQ(readFirst(path, &m), 0) << amatMessage;
     EXPECT_EQ(storage[3], 1.0);
 }
+
+TEST(AmatRead, TextFilesRoundTripByteForByte) {
+    Written w;
+    std::string first = tempPath("first.txt");
+    writeAllTypes(first, amatTextFormat, binNormal, w);
+    AmatPutFile out;
+    std::string second = tempPath("second.txt");
+    AmatGetFile in;
+    ASSERT_EQ(amatGetOpen(first.c_str(), "Cls", "2.0", &in), 0) << amatMessage;
+    char** cls = static_cast<char**>(in.classMatrix.data);
+    ASSERT_EQ(amatPutOpen(second.c_str(), amatTextFormat, binNormal, cls[0], cls[1], cls[2], &out), 0);
+    AmatMatrix m;
+    amatInitMatrix(&m);
+    int read = 0;
+    while (amatGetNextMatrix(&in, &m) == 0) {
+        EXPECT_EQ(amatPutMatrix(&out, &m), 0) << amatMessage;
+        amatFreeMatrix(&m);
+        ++read;
+    }
+    amatFreeMatrix(&m);
+    amatGetClose(&in);
+    ASSERT_EQ(amatPutClose(&out), 0);
+    EXPECT_EQ(read, 6);
+    EXPECT_EQ(readFile(second), readFile(first));
+}
