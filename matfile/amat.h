@@ -100,7 +100,9 @@ int amatGetMatrix(AmatGetFile* file, AmatMatrix* matrix, int preferredReal, cons
                   int trimBlanks);
 void amatGetClose(AmatGetFile* file);
 
-// Writer. Codes: 0 success, 1 failure, 4 a null required argument.
+// Writer. Codes: 0 success, 1 failure, 4 a null required argument. Every call
+// on a record without stream fails, except amatPutClose, which leaves it alone.
+// A failed flush or close is reported, so no lost data passes as success.
 int amatPutOpen(const char* fileName, FileFormat format, AmatBinStruct bstruct, const char* className,
                 const char* version, const char* description, AmatPutFile* file);
 int amatPutClose(AmatPutFile* file);
@@ -113,7 +115,9 @@ int amatPutMatrixOpt(AmatPutFile* file, const AmatMatrix* matrix, const char* co
 int amatWriteFile(const char* fileName, FileFormat format, const AmatMatrix* matrix);
 
 // Row-wise writing of one realMatrix or doubleMatrix (file opened with binTrans).
-// Each row is ncol floats; a doubleMatrix stores them as doubles.
+// Each row is ncol floats; a doubleMatrix stores them as doubles. One matrix at
+// a time: a second amatPutRinit, a whole-matrix write before amatPutRclose, and
+// amatPutRrow or amatPutRclose without amatPutRinit are refused.
 int amatPutRinit(AmatPutFile* file, const char* name, int32_t ncol, AmatType type);
 int amatPutRrow(AmatPutFile* file, const float* row);
 int amatPutRclose(AmatPutFile* file);

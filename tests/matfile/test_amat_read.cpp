@@ -12,26 +12,23 @@ namespace {
 // Element (i, j) of the test matrices.
 double value(int i, int j) { return i * 10 + j + 0.5; }
 
+// Each type of the 2 x 3 test matrix, as blocks (column by column) and rows.
 struct Written {
     std::vector<int32_t> ints;
-    std::vector<float> floats;
-    std::vector<double> doubles;
-    std::vector<float> frows[2];
-    std::vector<double> drows[2];
-    float* fptr[2];
-    double* dptr[2];
+    std::vector<float> floats, frows[2];
+    std::vector<double> doubles, drows[2];
+    float* fptr[2] = {nullptr, nullptr};
+    double* dptr[2] = {nullptr, nullptr};
     Written() {
-        for (int j = 0; j < 3; ++j)
-            for (int i = 0; i < 2; ++i) {
-                ints.push_back(i * 10 + j);
-                floats.push_back(static_cast<float>(value(i, j)));
-                doubles.push_back(value(i, j) + 1e-12);
-            }
+        for (int k = 0; k < 6; ++k) {
+            int i = k % 2, j = k / 2;
+            ints.push_back(i * 10 + j);
+            floats.push_back(static_cast<float>(value(i, j)));
+            doubles.push_back(value(i, j) + 1e-12);
+            frows[k / 3].push_back(static_cast<float>(value(k / 3, k % 3)));
+            drows[k / 3].push_back(value(k / 3, k % 3) + 1e-12);
+        }
         for (int i = 0; i < 2; ++i) {
-            for (int j = 0; j < 3; ++j) {
-                frows[i].push_back(static_cast<float>(value(i, j)));
-                drows[i].push_back(value(i, j) + 1e-12);
-            }
             fptr[i] = frows[i].data();
             dptr[i] = drows[i].data();
         }
