@@ -220,24 +220,4 @@ TEST_F(ResultGeneration, ModelExchangeAndCoSimulationOfBothLibraries) {
     }
 }
 
-// The switch off, nothing is written and FMU states work.
-TEST_F(ResultGeneration, OffByDefault) {
-    TestHost host(PELLORY_SO);
-    ASSERT_TRUE(host.loaded());
-    fmi2Component c = host.instantiate("rg off", fmi2CoSimulation, kPellory.guid, false);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(resultGenerationSwitch(c), 0);
-    ASSERT_EQ(host->SetupExperiment(c, fmi2False, 0, 0.0, fmi2False, 0), fmi2OK);
-    ASSERT_EQ(host->EnterInitializationMode(c), fmi2OK);
-    ASSERT_EQ(host->ExitInitializationMode(c), fmi2OK);
-    fmi2FMUstate state = nullptr;
-    EXPECT_EQ(host->GetFMUstate(c, &state), fmi2OK);
-    EXPECT_EQ(host->FreeFMUstate(c, &state), fmi2OK);
-    EXPECT_EQ(host->Terminate(c), fmi2OK);
-    host->FreeInstance(c);
-    FILE* f = fopen("rg_off_internal.mat", "rb");
-    EXPECT_EQ(f, nullptr);
-    if (f) fclose(f);
-}
-
 } // namespace
