@@ -162,6 +162,9 @@ TEST_F(MatrixFiles, FailuresRaiseTheirChecksAndCloseTheFile) {
               }),
               "");
     const char* f = file.c_str();
+    const std::string longName(203, 'n');
+    RealArray cube = RealConstruct(3, 1, 1, 1);
+    cube.data[0] = 1;
     const char* m = missing.c_str();
     const std::string numeric =
         "amatrix.type==doubleMatrix || amatrix.type==realMatrix || amatrix.type==integerMatrix | No string matrices "
@@ -187,6 +190,9 @@ TEST_F(MatrixFiles, FailuresRaiseTheirChecksAndCloseTheFile) {
         {[&] { writeRealMatrix(f, "V", realVector({1}), 0); }, "mat.ndims==2 | Only writing of matrices"},
         {[&] { writeMatrices((dir_ + "/no/such/dir.mat").c_str(), 0); }, "false | failed to open output file"},
         {[&] { writeMatrices(path("w.mat").c_str(), 1, "b", 2, 0, 1); }, "ret==0 | Write of matrix must succeed"},
+        // "<name>.size" must fit its buffer.
+        {[&] { writeMatrices(path("w.mat").c_str(), 1, longName.c_str(), 3, 3, &cube); }, "ret==0 | Write of matrix must succeed"},
+        {[&] { readRealParameterArray(f, longName.c_str(), 3); }, "strlen(name)<=202 | Name of matrix too long"},
     };
     const int before = openFiles();
     for (const Case& c : cases) {
