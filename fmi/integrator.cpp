@@ -181,6 +181,9 @@ static int evaluateForIntegrator(ModelInstance* instance, int level, const char*
 // Right-hand side f(t, y): 0, 1 after a model failure CVODE may retry with a
 // smaller step, -1 after one it cannot.
 static int rhsAt(ModelInstance* instance, double t, N_Vector y, N_Vector ydot) {
+    // Steps grown without limit (states near the largest double make every
+    // error weight vanish) reach an infinite time, where CVODE never ends its step.
+    if (!isfinite(t)) return -1;
     TrialPoint point(instance, t, y);
     if (instance->computedLevel < 2) {
         const int qiErr = evaluateForIntegrator(instance, 2, kGetDerivatives);
@@ -205,6 +208,7 @@ static int integratorRhs(double t, N_Vector y, N_Vector ydot, void* userData) {
 
 static int eventIndicatorRoots(double t, N_Vector y, double* gout, void* userData) {
     ModelInstance* instance = static_cast<ModelInstance*>(userData);
+    if (!isfinite(t)) return -1;
     try {
         TrialPoint point(instance, t, y);
         if (instance->computedLevel < 4 && !instance->terminatedByModel) {
