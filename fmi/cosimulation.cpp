@@ -152,8 +152,10 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
         }
         if (!timeEventPending || te > instance->time) {
             double target = timeEventPending ? te : stepEnd;
-            // An output point not ahead of the time (1e100 when there are none) is no target.
-            if (instance->nextOutputTime > instance->time && instance->nextOutputTime < target)
+            // Output points exist only with result generation (1e100 stands for
+            // none); one not ahead of the time is no target.
+            if (instance->resultGeneration == 1 && instance->nextOutputTime > instance->time &&
+                instance->nextOutputTime < target)
                 target = instance->nextOutputTime;
             if (target >= stepEnd) target = stepEnd;
             const int r = integration_step(instance, target);

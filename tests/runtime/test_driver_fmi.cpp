@@ -303,6 +303,46 @@ TEST_F(FmiOverFake, TerminalSection) {
     EXPECT_EQ(instance()->mode, modeTerminated);
 }
 
+TEST_F(FmiOverFake, ANewStringIsSeenByTheNextRead) {
+    toContinuousTime();
+    const fmi2ValueReference output = ref(4, 0, 1), text = ref(8, 0);
+    double v = 0;
+    ASSERT_EQ(api().GetReal(c(), &output, 1, &v), fmi2OK);
+    ASSERT_EQ(fake().passes, 1);
+    const char* same = instance()->strings[0];
+    const std::string copy(same);
+    const char* values[] = {copy.c_str(), "another text"};
+    ASSERT_EQ(api().SetString(c(), &text, 1, &values[0]), fmi2OK);
+    ASSERT_EQ(api().GetReal(c(), &output, 1, &v), fmi2OK);
+    EXPECT_EQ(fake().passes, 1) << "the same text changes nothing";
+    ASSERT_EQ(api().SetString(c(), &text, 1, &values[1]), fmi2OK);
+    ASSERT_EQ(api().GetReal(c(), &output, 1, &v), fmi2OK);
+    EXPECT_EQ(fake().passes, 2) << "a new text is evaluated with";
+}
+
+TEST_F(FmiOverFake, EachExtraVariableKindHasItsOwnArray) {
+    toContinuousTime();
+    // The test model has no extra variables: lend each kind two slots.
+    double first[3] = {0, 0, 0}, second[3] = {0, 0, 0};
+    double* savedFirst = instance()->extraVars1;
+    double* savedSecond = instance()->extraVars2;
+    instance()->extraVars1 = first;
+    instance()->extraVars2 = second;
+    instance()->nExtra1 = instance()->nExtra2 = 2;
+    const fmi2ValueReference vr[] = {ref(11, 1), ref(12, 1)};
+    const double values[] = {11, 12};
+    EXPECT_EQ(api().SetReal(c(), vr, 2, values), fmi2OK);
+    EXPECT_EQ(first[1], 11);
+    EXPECT_EQ(second[1], 12);
+    double read[2] = {};
+    EXPECT_EQ(api().GetReal(c(), vr, 2, read), fmi2OK);
+    EXPECT_EQ(read[0], 11);
+    EXPECT_EQ(read[1], 12);
+    instance()->nExtra1 = instance()->nExtra2 = 0;
+    instance()->extraVars1 = savedFirst;
+    instance()->extraVars2 = savedSecond;
+}
+
 TEST_F(FmiOverFake, ResetRestoresStartValuesAndStrings) {
     toContinuousTime();
     const fmi2ValueReference vr[] = {ref(2, 1), ref(1, 2), ref(5, 1)};
