@@ -82,7 +82,7 @@ std::unordered_set<void*>* liveBlocks = nullptr;
 long allocatorMisuse = 0;
 
 void* allocateBlock(size_t n, size_t size) {
-    if (n > 0 && size > (size_t{1} << 31) / n) return nullptr; // a host may refuse a huge request
+    if (n > 0 && size > (size_t{1} << 26) / n) return nullptr; // a host may refuse a huge request
     void* p = calloc(n ? n : 1, size ? size : 1);
     if (p) liveBlocks->insert(p);
     return p;
@@ -231,25 +231,19 @@ private:
         for (size_t k = 0; k < n; ++k) vr_[k] = reference();
     }
 
-    std::string list(size_t n) const {
-        std::string text;
-        char item[32];
-        for (size_t k = 0; k < n; ++k) {
-            snprintf(item, sizeof item, "%s0x%08x", k ? "," : "", vr_[k]);
-            text += item;
-        }
-        return text;
-    }
-
-    std::string numbers(const double* values, size_t n) const {
+    // The first n elements, comma-separated, each printed with `format`.
+    template <typename T>
+    static std::string joined(const T* items, size_t n, const char* format) {
         std::string text;
         char item[40];
         for (size_t k = 0; k < n; ++k) {
-            snprintf(item, sizeof item, "%s%.17g", k ? "," : "", values[k]);
+            snprintf(item, sizeof item, format, k ? "," : "", items[k]);
             text += item;
         }
         return text;
     }
+    std::string list(size_t n) const { return joined(vr_, n, "%s0x%08x"); }
+    static std::string numbers(const double* values, size_t n) { return joined(values, n, "%s%.17g"); }
 
     void oneCall() {
         int i = static_cast<int>(pick(2));
