@@ -49,25 +49,7 @@ namespace {
 enum class Step { Start, Prepare, Next, Pass, AfterPass, HomotopyFailure, End, Return, ErrorReturn, Done };
 
 // The arguments of one driver call and the little state of its loop.
-struct DriverCall {
-    int* level;
-    int* computedLevel;
-    double* time;
-    double* states;
-    double* stateDerivativesIn;
-    double* inputs;
-    double* parameters;
-    int* integerParameters;
-    int* logicalParameters;
-    double* derivatives;
-    double* outputs;
-    double* auxiliaries;
-    double* eventIndicators;
-    ModelTimeData* timeData;
-    ModelFlags* flags;
-    char** strings;
-    ModelData* d;
-    int* QiErr;
+struct DriverCall : ModelArguments {
     bool homotopyFailureFromError;
     long passes;
 };
@@ -474,9 +456,11 @@ int dsblockDriver(int* level, int* computedLevel, double* time, double* states, 
     bindModelData(d);
     d->busy = 1;
 
-    DriverCall c{level,       computedLevel, time,    states,      stateDerivativesIn, inputs,
-                 parameters,  integerParameters, logicalParameters, derivatives, outputs, auxiliaries,
-                 eventIndicators, timeData, flags, strings, d, QiErr, false, 0};
+    DriverCall c{{level, computedLevel, time, states, stateDerivativesIn, inputs, parameters, integerParameters,
+                  logicalParameters, derivatives, outputs, auxiliaries, eventIndicators, timeData, flags, strings, d,
+                  QiErr},
+                 false,
+                 0};
     Step step = Step::Start;
     while (step != Step::Done) {
         try {

@@ -48,3 +48,26 @@ int dsblockDriver(int* level, int* computedLevel, double* time, double* states, 
                   ModelTimeData* timeData, ModelFlags* flags, char** strings, ModelData* modelData, int* QiErr);
 
 } // extern "C"
+
+// The 18 arguments of one model evaluation gathered in one record, so that the
+// driver and the generated sections pass them along as one.
+struct ModelArguments {
+    int* level;
+    int* computedLevel;
+    double* time;
+    double* states;
+    double* stateDerivativesIn;
+    double* inputs;
+    double* parameters;
+    int* integerParameters;
+    int* logicalParameters;
+    double* derivatives;
+    double* outputs;
+    double* auxiliaries;
+    double* eventIndicators;
+    ModelTimeData* timeData;
+    ModelFlags* flags;
+    char** strings;
+    ModelData* d;
+    int* QiErr;
+};

@@ -8,26 +8,7 @@
 namespace room {
 
 // The arguments of one evaluation of the equations.
-struct Frame {
-    int* level;
-    int* computedLevel;
-    double* time;
-    double* states;
-    double* stateDerivativesIn;
-    double* inputs;
-    double* parameters;
-    int* integerParameters;
-    int* logicalParameters;
-    double* derivatives;
-    double* outputs;
-    double* auxiliaries;
-    double* eventIndicators;
-    ModelTimeData* timeData;
-    ModelFlags* flags;
-    char** strings;
-    ModelData* d;
-    int* QiErr;
-};
+using Frame = ModelArguments;
 
 // Gas constant and specific heat of the medium.
 constexpr double kGasConstant = 287.0508037566665;

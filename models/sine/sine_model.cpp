@@ -10,30 +10,8 @@
 #include "sine_model.h"
 #include "time_events.h"
 
-namespace {
-
 // The argument frame of one evaluation.
-struct Frame {
-    int* level;
-    int* computedLevel;
-    double* time;
-    double* states;
-    double* stateDerivativesIn;
-    double* inputs;
-    double* parameters;
-    int* integerParameters;
-    int* logicalParameters;
-    double* derivatives;
-    double* outputs;
-    double* auxiliaries;
-    double* eventIndicators;
-    ModelTimeData* timeData;
-    ModelFlags* flags;
-    char** strings;
-    ModelData* d;
-};
-
-} // namespace
+using Frame = ModelArguments;
 
 static void heldValues(Frame& f, int updateKind) {
     const int startPass =
@@ -95,7 +73,7 @@ int modelEquations(int* level, int* computedLevel, double* time, double* states,
                    ModelTimeData* timeData, ModelFlags* flags, char** strings, ModelData* modelData, int* QiErr) {
     Frame f{level,       computedLevel, time,    states,      stateDerivativesIn, inputs,   parameters,
             integerParameters, logicalParameters, derivatives, outputs, auxiliaries, eventIndicators, timeData,
-            flags,       strings,       modelData ? modelData : modelDataTemplate()};
+            flags,       strings,       modelData ? modelData : modelDataTemplate(), QiErr};
     ModelData* d = f.d;
 
     if (initialSection(f)) {
