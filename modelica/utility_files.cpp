@@ -263,7 +263,8 @@ void ModelicaInternal_copyFile(const char* oldName, const char* newName) {
         ModelicaFormatError("\"%s\" cannot be copied:\n%s", oldName, strerror(errno));
         return;
     }
-    FILE* target = fopen(newName, "wb");
+    // Created exclusively: a target that appeared meanwhile is never replaced.
+    FILE* target = fopen(newName, "wbx");
     if (!target) {
         const int error = errno;
         fclose(source);
