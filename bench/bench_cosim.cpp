@@ -1,7 +1,9 @@
 // One Co-Simulation communication step of the sine source: fmi2SetReal of an
-// input, fmi2DoStep and fmi2GetReal of both outputs. The baseline, measured in
-// the same run, makes the same three calls through function pointers into a
-// trivial local sine model; the counter "ratio" is library step / baseline step.
+// input, fmi2DoStep and fmi2GetReal of both outputs, with the input held or
+// changed at every step (then each step pays the event update of a changed
+// input). The baseline, measured in the same run, makes the same three calls
+// through function pointers into a trivial local sine model; the counter
+// "ratio" is library step / baseline step.
 #include <benchmark/benchmark.h>
 #include <math.h>
 
@@ -50,12 +52,14 @@ struct StepCalls {
     fmi2Status (*getReal)(fmi2Component, const fmi2ValueReference[], size_t, fmi2Real[]);
 };
 
-// n communication steps through `calls`; returns the seconds taken.
-double runSteps(const StepCalls& calls, fmi2Component c, double* t, int64_t n) {
+// n communication steps through `calls`, *step counting all steps so far;
+// with `changing` the input takes a new value at every step. Returns the
+// seconds taken.
+double runSteps(const StepCalls& calls, fmi2Component c, double* t, int64_t n, int64_t* step, bool changing) {
     double y[2];
     const auto start = std::chrono::steady_clock::now();
-    for (int64_t k = 0; k < n; ++k) {
-        const double u = 0.5 * static_cast<double>(k & 7);
+    for (int64_t k = 0; k < n; ++k, ++*step) {
+        const double u = changing ? 0.5 * static_cast<double>(*step & 7) : 1.5;
         calls.setReal(c, &kInput1, 1, &u);
         calls.doStep(c, *t, kStep, fmi2True);
         *t += kStep;
@@ -83,14 +87,17 @@ void BM_PelloryCoSimulationStep(benchmark::State& state) {
     StepCalls local{localSetReal, localDoStep, localGetReal};
     benchmark::DoNotOptimize(local);
 
+    const bool changing = state.range(0) != 0;
     double t = 0;
+    int64_t step = 0;
     double librarySeconds = 0;
-    for (auto _ : state) librarySeconds += runSteps(library, c, &t, 1);
+    for (auto _ : state) librarySeconds += runSteps(library, c, &t, 1, &step, changing);
     const int64_t n = static_cast<int64_t>(state.iterations());
 
     LocalSine model;
     double tLocal = 0;
-    const double baselineSeconds = runSteps(local, &model, &tLocal, n);
+    int64_t localStep = 0;
+    const double baselineSeconds = runSteps(local, &model, &tLocal, n, &localStep, changing);
 
     state.counters["library_ns"] = 1e9 * librarySeconds / static_cast<double>(n);
     state.counters["baseline_ns"] = 1e9 * baselineSeconds / static_cast<double>(n);
@@ -99,6 +106,6 @@ void BM_PelloryCoSimulationStep(benchmark::State& state) {
     host->FreeInstance(c);
 }
 
-BENCHMARK(BM_PelloryCoSimulationStep);
+BENCHMARK(BM_PelloryCoSimulationStep)->ArgName("changing")->Arg(0)->Arg(1);
 
 } // namespace

@@ -26,7 +26,7 @@ function(add_fmu NAME MODEL_DIR)
   target_link_libraries(${NAME} PRIVATE
       modelica matfile fmi_tpl fmu_platform ${FMU_EXTERNAL_LIBS} dl pthread
       -Wl,--version-script=${FMU_EXPORT_MAP} -Wl,-Bsymbolic -Wl,--exclude-libs,ALL)
-  if(NOT FMU_SANITIZE)
+  if(NOT FMU_SANITIZE AND NOT FMU_TSAN)
     target_link_options(${NAME} PRIVATE -Wl,--no-undefined)
   endif()
 endfunction()

@@ -111,10 +111,12 @@ struct ModelInstance {
 
 static_assert(std::is_standard_layout<ModelInstance>::value, "ModelInstance is a plain record");
 
-// Process-wide: the only instance of a model without per-instance data, and
-// the instance whose model call is running (routes runtime messages).
+// Process-wide: the only instance of a model without per-instance data.
 extern ModelInstance* singleInstance;
-extern ModelInstance* instanceInModelCall;
+// Per thread: the instance whose model call is running on this thread (routes
+// runtime messages). Calls of different instances may overlap on different
+// threads, so each thread keeps its own.
+extern thread_local ModelInstance* instanceInModelCall;
 
 // The model's Boolean list re-applied after an event iteration (empty in both models).
 enum { kBooleanListCount = 0 };

@@ -2,6 +2,7 @@
 // model blocks, all through the host's allocator.
 #include <string.h>
 
+#include "evaluate.h"
 #include "external_libraries.h"
 #include "fmu_state.h"
 #include "instance.h"
@@ -9,7 +10,7 @@
 #include "thread_context.h"
 
 ModelInstance* singleInstance = nullptr;
-ModelInstance* instanceInModelCall = nullptr;
+thread_local ModelInstance* instanceInModelCall = nullptr;
 
 const char* const fmiFunctionNames[fnCount] = {
     "fmi2GetTypesPlatform", "fmi2GetVersion", "fmi2SetDebugLogging", "fmi2Instantiate", "fmi2FreeInstance",
@@ -236,6 +237,8 @@ static void release(ModelInstance* instance, T*& pointer) {
 void fmiFreeModelInstance(ModelInstance* instance) {
     if (!instance) return;
     logMessage(instance, instance->instanceName, fmi2OK, "", "fmiFreeModelInstance");
+    // An instance freed without terminate still finishes its result file.
+    if (instance->resultBuffer) finishResultGeneration(instance);
     if (instance->modelData)
         resetModelData(instance->modelData);
     else if (!MODEL_HAS_INSTANCE_DATA)

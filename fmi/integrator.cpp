@@ -31,10 +31,6 @@ static const double kEpsilon = 2.220446049250313e-16;
 static const double kTinyStepFactor = 4.440892098500626e-16;
 static const double kTimeFuzz = 8.881784197001252e-16;
 
-// Count of the Jacobian column groups of the model; the models carry no group
-// table, so the Jacobian is built column by column.
-static int jacobianGroupCount = 0;
-
 static const char* const kGetDerivatives = "fmi2GetDerivatives";
 static const char* const kGetEventIndicators = "fmi2GetEventIndicators";
 
@@ -426,7 +422,7 @@ static int buildIntegrator(ModelInstance* instance, IntegratorData* d, double rt
         return 1;
     if (checkSundialsFlag(CVodeStepRootInit(mem, stepRootCheck), "CVodeStepRootInit", instance)) return 1;
 
-    jacobianGroupCount = 0;
+    d->jacobianGroupCount = 0;
     if (countJacobianNonzeros(d) > 0) return 1; // no sparse solver to attach
     d->sparseSetupPending = 0;
     d->nonZeros = 0;
@@ -578,7 +574,7 @@ void printIntegratorStatistics(ModelInstance* instance) {
                      "    Grouping used                            : %s\n",
                      instance->time, d->cpuSeconds, d->externalSteps, d->internalSteps, d->nonlinearIterations,
                      d->convergenceFailures, d->rhsEvaluations, d->rootEvaluations, d->jacobianEvaluations, factor,
-                     jacobianGroupCount > 0 ? "yes" : "no");
+                     d->jacobianGroupCount > 0 ? "yes" : "no");
         // The seconds estimated for the discarded evaluations, at the mean cost of one evaluation.
         const double rejectedSeconds =
             d->rhsEvaluations > 0

@@ -47,6 +47,10 @@ struct IntegratorData {
     int32_t solverCores;
     int32_t sparseSetupPending;
     int32_t coresRequested;
+    // Count of the model's Jacobian column groups, taken at creation; the
+    // models carry no group table, so it is 0 and the Jacobian is built
+    // column by column.
+    int32_t jacobianGroupCount;
 
     // Input extrapolation during a step and the outputs for the derivative estimate.
     double inputStartTime;

@@ -9,13 +9,3 @@
         if (instance_) logMessage(instance_, instance_->instanceName, fmi2Error, "", "%s: not available", function); \
         return fmi2Error;                                                                                           \
     } while (0)
-
-// Internal result generation has not landed yet: without it an instance
-// records no results.
-void setupResultGeneration(ModelInstance* instance) { (void)instance; }
-void sampleResult(ModelInstance* instance, int force) {
-    (void)instance;
-    (void)force;
-}
-void flushResultBuffer(ModelInstance* instance) { (void)instance; }
-void finishResultGeneration(ModelInstance* instance) { (void)instance; }

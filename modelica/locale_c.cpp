@@ -12,16 +12,21 @@
 #include <string.h>
 #include <strings.h>
 
+#include <atomic>
+
+// The locale is created once, by whichever thread first needs it: the flag is
+// read without the lock, so it is atomic, and clearing it (release) publishes
+// the handle to every thread that then sees it cleared (acquire).
 static locale_t cLocale = (locale_t)0;
-static int createFlag = 1;
+static std::atomic<int> createFlag{1};
 static pthread_mutex_t createLock = PTHREAD_MUTEX_INITIALIZER;
 
 locale_t* getCLocale(void) {
-    if (createFlag) {
+    if (createFlag.load(std::memory_order_acquire)) {
         pthread_mutex_lock(&createLock);
-        if (createFlag) {
+        if (createFlag.load(std::memory_order_relaxed)) {
             cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-            createFlag = 0;
+            createFlag.store(0, std::memory_order_release);
         }
         pthread_mutex_unlock(&createLock);
     }
@@ -32,7 +37,7 @@ void freeCLocale(void) {
     pthread_mutex_lock(&createLock);
     if (cLocale != (locale_t)0) freelocale(cLocale);
     cLocale = (locale_t)0;
-    createFlag = 1;
+    createFlag.store(1, std::memory_order_release);
     pthread_mutex_unlock(&createLock);
 }
 

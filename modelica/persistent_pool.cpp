@@ -15,21 +15,31 @@ char stringArea[kStringAreaSizeNon];
 // end (so the last element is never handed out). A request that does not fit
 // fails and leaves the position at the end, so every later request from that
 // buffer fails too; the position never passes the end or moves back.
+// The positions are moved under the pool's lock (instances on several
+// threads may allocate at once); a failure is reported after the lock is
+// given back, since the report unwinds and may reach the host.
 template <typename T>
 T* bumpAllocate(T*& position, T* end, int n, const char* conditionText, const char* message) {
     RuntimeAssert(n >= 0, "n>=0", "Number of elements must not be negative");
-    if (n < 0) return position;
-    T* r = position;
-    if (n >= end - position) {
-        position = end;
-        RuntimeAssert(0, conditionText, message);
-        return r;
+    T* r = nullptr;
+    bool fits = true;
+    {
+        std::lock_guard<std::mutex> guard(persistentPoolLock());
+        r = position;
+        if (n < 0) return r;
+        fits = n < end - position;
+        position = fits ? position + n : end;
     }
-    position += n;
+    if (!fits) RuntimeAssert(0, conditionText, message);
     return r;
 }
 
 } // namespace
+
+std::mutex& persistentPoolLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 extern "C" {
 

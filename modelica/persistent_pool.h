@@ -1,8 +1,10 @@
 // The persistent pool: bump-allocated buffers for values that must outlive an
 // evaluation. One pool per loaded library, shared by every instance and
-// thread; positions only move forward and nothing is ever released. Not
-// locked: one allocating thread at a time.
+// thread; positions only move forward and nothing is ever released. Every
+// move of a position happens under persistentPoolLock().
 #pragma once
+
+#include <mutex>
 
 #include "thread_context.h"
 
@@ -32,3 +34,6 @@ extern char* startstringmarkNon;
 extern char* const EndstringmarkNon;
 
 } // extern "C"
+
+// The lock that guards every position of the pool and the string area.
+std::mutex& persistentPoolLock();

@@ -153,14 +153,21 @@ const char* SimpleStringToNon(const char* s) {
     if (!s || !context || !context->simplestring) return s;
     if (!liesWithin(s, context->simplestring, context->Endsimplestring)) return s;
     const size_t len = strnlen(s, static_cast<size_t>(context->Endsimplestring - s));
-    if (static_cast<int64_t>(len) + 1 >= EndstringmarkNon - startstringmarkNon) {
+    char* r = nullptr;
+    {
+        // Reserve the room under the pool's lock; the copy needs no lock.
+        std::lock_guard<std::mutex> guard(persistentPoolLock());
+        if (static_cast<int64_t>(len) + 1 < EndstringmarkNon - startstringmarkNon) {
+            r = startstringmarkNon;
+            startstringmarkNon += len + 1;
+        }
+    }
+    if (!r) {
         RuntimeAssert(0, "startstringmarkNon+len+1<EndstringmarkNon", kNoRoom);
         return s;
     }
-    char* r = startstringmarkNon;
     memcpy(r, s, len);
     r[len] = '\0';
-    startstringmarkNon += len + 1;
     return r;
 }
 

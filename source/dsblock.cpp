@@ -5,6 +5,8 @@
 // The result is reported through QiErr, the level and computedLevel.
 #include <string.h>
 
+#include <atomic>
+
 #include "model_interface.h"
 #include "runtime.h"
 #include "thread_context.h"
@@ -18,25 +20,28 @@
 
 extern "C" int initializationHook(void) { return 0; }
 
-// Sizes read at the first initial call (process-wide; model constants).
-static int runtimeStates = 0;
-static int runtimeInputs = 0;
-static int runtimeOutputs = 0;
-static int runtimeAuxiliaries = 0;
-static int runtimeParameters = 0;
-static int runtimeStepFactorStates = 0;
-static int runtimeRelations = 0;
+// Sizes read at the first initial call (process-wide; model constants). Every
+// initial call stores the same values again, possibly on several threads at
+// once, so they are atomic; relaxed order suffices for constants.
+static std::atomic<int> runtimeStates{0};
+static std::atomic<int> runtimeStepFactorStates{0};
+static std::atomic<int> runtimeRelations{0};
 
 static void loadRuntimeSizes() {
-    int unused2 = 0, unused7 = 0, unused10 = 0, unused11 = 0;
-    getRuntimeSizes(&runtimeStates, &unused2, &runtimeInputs, &runtimeOutputs, &runtimeAuxiliaries,
-                    &runtimeParameters, &unused7, &runtimeStepFactorStates, &runtimeRelations, &unused10, &unused11);
+    int states = 0, unused2 = 0, inputs = 0, outputs = 0, auxiliaries = 0, parameters = 0, unused7 = 0,
+        stepFactorStates = 0, relations = 0, unused10 = 0, unused11 = 0;
+    getRuntimeSizes(&states, &unused2, &inputs, &outputs, &auxiliaries, &parameters, &unused7, &stepFactorStates,
+                    &relations, &unused10, &unused11);
+    runtimeStates.store(states, std::memory_order_relaxed);
+    runtimeStepFactorStates.store(stepFactorStates, std::memory_order_relaxed);
+    runtimeRelations.store(relations, std::memory_order_relaxed);
 }
 
 // Relation count for the per-relation loops, never beyond the arrays of ModelData.
 static int relationCount() {
-    if (runtimeRelations < 0) return 0;
-    return runtimeRelations < MODEL_NREL ? runtimeRelations : MODEL_NREL;
+    const int relations = runtimeRelations.load(std::memory_order_relaxed);
+    if (relations < 0) return 0;
+    return relations < MODEL_NREL ? relations : MODEL_NREL;
 }
 
 namespace {
@@ -356,8 +361,10 @@ static Step end(DriverCall& c) {
     }
     if (level < 3 || level > 4) d->heldValuesSaved = 0;
     if (flags[kFlagInline] != 0)
-        eventStepFactor(d, d->time, d->initialCall, d->eventFlag, c.eventIndicators, runtimeStepFactorStates,
-                        c.derivatives, flags[kFlagInline] == 1 ? runtimeStates : 0, c.timeData, flags);
+        eventStepFactor(d, d->time, d->initialCall, d->eventFlag, c.eventIndicators,
+                        runtimeStepFactorStates.load(std::memory_order_relaxed), c.derivatives,
+                        flags[kFlagInline] == 1 ? runtimeStates.load(std::memory_order_relaxed) : 0, c.timeData,
+                        flags);
     if (d->eventFlag) {
         for (int j = 1; j <= nrel; ++j) {
             if (d->relationEvaluated[j] == 0) {

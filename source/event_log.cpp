@@ -10,12 +10,20 @@
 #include <string.h>
 #include <time.h>
 
+#include <mutex>
+
 #include "locale_c.h"
 #include "runtime.h"
 
 int eventLogFailed = 0;
 
 static const char* const kEventLogFile = "eventlog.txt";
+
+// The stream, the table and the counters belong to the process; instances
+// on different threads log through this lock, so each request (a line, a
+// registration, a summary) is done whole. Recursive: a request opens the file
+// from within.
+static std::recursive_mutex eventLogLock;
 
 static bool eventLoggingOn(int bits) {
     ModelFlags* flags = boundModelFlags();
@@ -49,7 +57,9 @@ void copyWithoutNewlines(char* destination, const char* source) {
 }
 
 void eventLogOpen(void) {
-    if (!eventLoggingOn(kFlagsLogEvents | kFlagsLogAlways) || runtimeGlobals.eventLogLogged) return;
+    if (!eventLoggingOn(kFlagsLogEvents | kFlagsLogAlways)) return;
+    std::lock_guard<std::recursive_mutex> guard(eventLogLock);
+    if (runtimeGlobals.eventLogLogged) return;
     if (!runtimeGlobals.eventLogStream) runtimeGlobals.eventLogStream = fopen(kEventLogFile, "w");
     runtimeGlobals.eventLogLogged = 1;
     FILE* stream = runtimeGlobals.eventLogStream;
@@ -152,6 +162,7 @@ static void writeSummary(FILE* stream, EventLogTable* table, int kind) {
 
 void eventLogWrite(int request, double time, int kind, const char* text, int subKind, double value) {
     if (!eventLoggingOn(kFlagsLogEvents)) return;
+    std::lock_guard<std::recursive_mutex> guard(eventLogLock);
     if (request >= 1) {
         runtimeGlobals.eventLogIteration = request;
         return;
@@ -220,6 +231,7 @@ void eventLogWrite(int request, double time, int kind, const char* text, int sub
 void eventLogRegisterExpression(int index, const char* condition, const char* expression) {
     if (!eventLoggingOn(kFlagsLogEvents)) return;
     if (index - 1 < 0 || !condition || !expression) return;
+    std::lock_guard<std::recursive_mutex> guard(eventLogLock);
     EventLogTable* table = eventLogTable();
     if (!table) return;
     if (table->count < 0) {

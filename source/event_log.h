@@ -1,7 +1,8 @@
 // The event log: a semicolon-separated text file "eventlog.txt" in the
 // current directory, written while event logging is switched on (bit 2 of
 // the flags word). One stream, one table of relation texts and one set of
-// counters per process, shared by every instance.
+// counters per process, shared by every instance; a lock makes each request
+// whole when instances log from several threads.
 #pragma once
 
 #include <stdint.h>

@@ -6,13 +6,22 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mutex>
+
 #include "model_data.h"
 #include "platform.h"
 
 // Both models list no external libraries.
 const char* const modelExternalLibraries[] = {nullptr};
 
+// The library's own path, found once: it does not change while the library
+// is loaded, and instances on several threads ask for it.
 static char modulePath[999];
+static std::once_flag modulePathOnce;
+// The global resources directory: derived once from the module path unless
+// set before; every use of these takes the lock, since instances on any
+// thread may ask for the directory.
+static std::mutex globalDirectoryLock;
 static char derivedDirectory[1000];
 static char globalBuffer[1000];
 static const char* globalDirectory = nullptr;
@@ -81,7 +90,9 @@ void loadExternalLibraries(const char* const* list, void*** handles, int load, c
 }
 
 const char* getModulePath(void) {
-    platformModulePath(reinterpret_cast<const void*>(&getModulePath), modulePath, sizeof modulePath);
+    std::call_once(modulePathOnce, [] {
+        platformModulePath(reinterpret_cast<const void*>(&getModulePath), modulePath, sizeof modulePath);
+    });
     return modulePath;
 }
 
@@ -97,6 +108,7 @@ static void copyDirectory(char* destination, size_t size, const char* text) {
 
 const char* resourcesDirectory(ModelData* modelData) {
     if (modelData && modelData->resourcesDirectory[0]) return modelData->resourcesDirectory;
+    std::lock_guard<std::mutex> guard(globalDirectoryLock);
     if (deriveOnce && !globalDirectory) {
         // <dir>/binaries/<platform>/<library> -> <dir>/resources/
         char path[1000];
@@ -127,6 +139,7 @@ void setResourcesDirectory(ModelData* modelData, const char* text) {
         if (text && *text) copyDirectory(modelData->resourcesDirectory, 1024, text);
         return;
     }
+    std::lock_guard<std::mutex> guard(globalDirectoryLock);
     if (text && *text) {
         copyDirectory(globalBuffer, sizeof globalBuffer, text);
         globalDirectory = globalBuffer;

@@ -10,8 +10,9 @@
 RuntimeGlobals runtimeGlobals = {nullptr, nullptr, "?????", 0, nullptr, nullptr, nullptr, nullptr,
                                  nullptr, 0, 0, 0, 0.0};
 
-// Status word used while no ModelData is bound to the thread.
-static int processStatusWord = 0;
+// Status word used while no ModelData is bound to the thread (one per thread,
+// like the binding it stands in for).
+static thread_local int processStatusWord = 0;
 
 static ModelData* boundModelData() {
     ThreadContext* c = getThreadContext();

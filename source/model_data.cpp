@@ -2,6 +2,8 @@
 // shared time-data and flag blocks.
 #include <string.h>
 
+#include <mutex>
+
 #include "model_interface.h"
 #include "runtime.h"
 #include "thread_context.h"
@@ -78,15 +80,29 @@ void declare_(double* states, double* parameters, double* inputs, char** strings
 
 // ---- Shared blocks ----
 
-ModelTimeData* getModelTimeData(void) { return runtimeGlobals.timeData; }
-ModelFlags* getModelFlags(void) { return runtimeGlobals.flags; }
+// The process-wide block pointers are those of the instance instantiated
+// last; instances are created and freed on any thread, so the pointers are
+// only touched under this lock.
+static std::mutex modelBlocksLock;
+
+ModelTimeData* getModelTimeData(void) {
+    std::lock_guard<std::mutex> guard(modelBlocksLock);
+    return runtimeGlobals.timeData;
+}
+
+ModelFlags* getModelFlags(void) {
+    std::lock_guard<std::mutex> guard(modelBlocksLock);
+    return runtimeGlobals.flags;
+}
 
 void setModelBlocks(ModelTimeData* timeData, ModelFlags* flags) {
+    std::lock_guard<std::mutex> guard(modelBlocksLock);
     runtimeGlobals.timeData = timeData;
     runtimeGlobals.flags = flags;
 }
 
 void clearModelBlocks(ModelTimeData* timeData, ModelFlags* flags) {
+    std::lock_guard<std::mutex> guard(modelBlocksLock);
     if (runtimeGlobals.timeData == timeData) runtimeGlobals.timeData = nullptr;
     if (runtimeGlobals.flags == flags) runtimeGlobals.flags = nullptr;
 }

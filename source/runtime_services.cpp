@@ -8,6 +8,8 @@
 #include <string.h>
 #include <time.h>
 
+#include <mutex>
+
 #include "runtime.h"
 
 static ModelData* orTemplate(ModelData* modelData) {
@@ -24,11 +26,15 @@ double homotopyValue(double actual, double simplified, ModelData* modelData) {
 
 // ---- Timers ----
 
+// The wrap bookkeeping of the process clock is process-wide; timers run on
+// any thread, so it is kept under a lock.
+static std::mutex clockLock;
 static double clockLastReading = 0.0;
 static double clockOffset = 0.0;
 
 double cpuClockFromReading(long long reading) {
     if (reading == -1) return 0.0;
+    std::lock_guard<std::mutex> guard(clockLock);
     const double value = (double)reading;
     if (value < clockLastReading) clockOffset += 4294967296.0; // 256^4
     clockLastReading = value;
@@ -52,12 +58,15 @@ double elapsedTimer(double* start, int relative, int argument3, int argument4) {
     return reading;
 }
 
+// The process-wide timer's start, taken by the first call on any thread.
+static std::mutex globalTimerLock;
 static double globalTimerStart = 0.0;
 static int globalTimerStarted = 0;
 
 double globalElapsedTimer(int ignored1, int ignored2, int argument3, int argument4) {
     (void)ignored1;
     (void)ignored2;
+    std::lock_guard<std::mutex> guard(globalTimerLock);
     if (!globalTimerStarted) {
         globalTimerStarted = 1;
         return elapsedTimer(&globalTimerStart, 0, argument3, argument4);

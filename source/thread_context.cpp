@@ -5,16 +5,71 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <mutex>
+
 #include "locale_c.h"
 #include "platform.h"
 #include "runtime.h"
 
 static int threadSlot = -1;
 
+// Every record this library created, on any thread. A thread that ends frees
+// its own record; unloading the library frees the records of the threads that
+// are still running, whose slot destructors will never run once the slot is
+// gone. The list is only touched under its lock.
+namespace {
+struct RegisteredContext {
+    ThreadContext context; // first: the address handed out is the record's
+    RegisteredContext* next;
+};
+std::mutex registryLock;
+RegisteredContext* registry = nullptr;
+} // namespace
+
+static ThreadContext* createContext() {
+    RegisteredContext* entry = static_cast<RegisteredContext*>(calloc(1, sizeof(RegisteredContext)));
+    if (!entry) return nullptr;
+    std::lock_guard<std::mutex> guard(registryLock);
+    entry->next = registry;
+    registry = entry;
+    return &entry->context;
+}
+
+static void destroyEntry(RegisteredContext* entry) {
+    freeThreadBuffers(&entry->context);
+    free(entry);
+}
+
+// Frees one record, unless it was already freed with all others at unloading.
 static void freeContext(ThreadContext* context) {
     if (!context) return;
-    freeThreadBuffers(context);
-    free(context);
+    RegisteredContext* found = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        for (RegisteredContext** link = &registry; *link; link = &(*link)->next) {
+            if (&(*link)->context == context) {
+                found = *link;
+                *link = found->next;
+                break;
+            }
+        }
+    }
+    if (found) destroyEntry(found);
+}
+
+// Frees every thread's record (at unloading, when no thread is inside the library).
+static void freeAllContexts() {
+    RegisteredContext* list = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        list = registry;
+        registry = nullptr;
+    }
+    while (list) {
+        RegisteredContext* next = list->next;
+        destroyEntry(list);
+        list = next;
+    }
 }
 
 // Called by the thread library when a thread that has a record ends.
@@ -35,8 +90,9 @@ int DllMain(void* module, unsigned long reason, void* reserved) {
         return 1;
     case kDllProcessDetach:
         if (threadSlot >= 0) {
-            freeContext(static_cast<ThreadContext*>(platformSlotGet(threadSlot)));
+            // The calling thread's record and those of all other threads.
             platformSlotSet(threadSlot, nullptr);
+            freeAllContexts();
             platformSlotDelete(threadSlot);
             threadSlot = -1;
         }
@@ -57,10 +113,10 @@ ThreadContext* getThreadContext(void) {
     if (threadSlot < 0) return nullptr;
     ThreadContext* context = static_cast<ThreadContext*>(platformSlotGet(threadSlot));
     if (context) return context;
-    context = static_cast<ThreadContext*>(calloc(1, sizeof(ThreadContext)));
+    context = createContext();
     if (!context) return nullptr;
     if (platformSlotSet(threadSlot, context) != 0) {
-        free(context);
+        freeContext(context);
         return nullptr;
     }
     return context;

@@ -211,18 +211,20 @@ int eventIterationFlag(void) { return activeModelData()->eventFlag; }
 
 // ---- Step factor of inline integration ----
 
-// Process-wide history of the reduced-step window (one instance at a time
-// may use inline integration).
-static double windowStart = -1e30;
-static double windowEnd = -1e30;
-static double lastAdvanceTime = -1e30;
-static double referenceTime = 0;
-static double previousTime = 0;
-static double advanceRatio = 1.0;
-static double previousRatio = 1.0;   // f1
-static double reductionFactor = 1.0; // f2
-static double complementFactor = 1.0; // f3
-static double lowerBound = 1.0;      // f4
+// History of the reduced-step window, kept per thread: instances stepped on
+// different threads each see their own, and on one thread it behaves as a
+// single shared history (one instance at a time per thread may use inline
+// integration). It restarts at every initial call.
+static thread_local double windowStart = -1e30;
+static thread_local double windowEnd = -1e30;
+static thread_local double lastAdvanceTime = -1e30;
+static thread_local double referenceTime = 0;
+static thread_local double previousTime = 0;
+static thread_local double advanceRatio = 1.0;
+static thread_local double previousRatio = 1.0;   // f1
+static thread_local double reductionFactor = 1.0; // f2
+static thread_local double complementFactor = 1.0; // f3
+static thread_local double lowerBound = 1.0;      // f4
 
 static bool movesTowardZero(double nearer, double farther) {
     return nearer > 0 ? nearer < farther : farther < nearer;

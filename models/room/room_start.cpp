@@ -1,5 +1,6 @@
-// Start values of the room model.
-#include "model_interface.h"
+// Start values of the room model and the table through which the runtime
+// reaches its generated functions.
+#include "room_model.h"
 
 static const double kParameterStart[24] = {
     101325.0,        // start pressure of the air volume
@@ -14,7 +15,7 @@ static const double kParameterStart[24] = {
     0.5,             // factor of input 0
 };
 
-static void roomStartValues(double* states, double* parameters, double* inputs) {
+void modelStartValues(double* states, double* parameters, double* inputs) {
     if (states) {
         states[0] = 0.0;
         states[1] = 0.0;
@@ -29,4 +30,4 @@ static void roomStartValues(double* states, double* parameters, double* inputs) 
     }
 }
 
-ModelTable modelTable = {nullptr, roomStartValues, nullptr, nullptr, nullptr};
+ModelTable modelTable = {modelEquations, modelStartValues, updateHeldValues, modelHomotopyHook, nullptr};

@@ -16,13 +16,18 @@ struct ModelInfo {
     int nOutputs;
     int nStates;
     int nIndicators;
+    double inputValues[2];
+    const char* inputText;
+    double coSimulationStop; // the Co-Simulation run: stop time and communication step
+    double coSimulationStep;
 };
 
 // Value references: bits 24-27 the kind (4 output, 5 input), bits 28-31 the level the value needs.
 const ModelInfo kPellory = {"{cc8d6023-ff71-4d3e-ac17-42fb0352faf9}", {0x05000000u, 0x05000001u},
-                            {0x14000000u, 0x14000001u}, 2, 0, 0};
+                            {0x14000000u, 0x14000001u}, 2, 0, 0, {2.0, 1.0}, "inputs 2 and 1", 1.0, 0.25};
 const ModelInfo kVastorel = {"{64a66c5a-0fc4-43e3-93ea-8b95be22d5f0}", {0x05000000u, 0x05000001u},
-                             {0x14000000u, 0}, 1, 3, 6};
+                             {0x14000000u, 0}, 1, 3, 6, {1000.0, 288.15},
+                             "heat input 1000 W, outdoors 288.15 K", 86400.0, 10800.0};
 
 void printLog(TestHost& host) {
     for (const LogRecord& r : host.log)
@@ -33,7 +38,7 @@ void printLog(TestHost& host) {
 void printOutputs(TestHost& host, fmi2Component c, const ModelInfo& model, double time) {
     double y[2] = {0, 0};
     fmi2Status status = host->GetReal(c, model.outputs, static_cast<size_t>(model.nOutputs), y);
-    printf("  t = %-5.2f", time);
+    printf("  t = %-8.2f", time);
     for (int i = 0; i < model.nOutputs; ++i) printf("  y%d = % .6f", i, y[i]);
     printf("%s\n", status == fmi2OK ? "" : "  (status not OK)");
 }
@@ -42,8 +47,7 @@ void printOutputs(TestHost& host, fmi2Component c, const ModelInfo& model, doubl
 bool simulateModelExchange(TestHost& host, const ModelInfo& model) {
     fmi2Component c = host.instantiate("demo", fmi2ModelExchange, model.guid, false);
     if (!c) return false;
-    const double inputs[2] = {2.0, 1.0};
-    bool ok = host->SetReal(c, model.inputs, 2, inputs) == fmi2OK &&
+    bool ok = host->SetReal(c, model.inputs, 2, model.inputValues) == fmi2OK &&
               host->SetupExperiment(c, fmi2False, 0, 0.0, fmi2True, 1.0) == fmi2OK &&
               host->EnterInitializationMode(c) == fmi2OK && host->ExitInitializationMode(c) == fmi2OK;
     fmi2EventInfo info{};
@@ -81,13 +85,13 @@ bool simulateModelExchange(TestHost& host, const ModelInfo& model) {
 bool simulateCoSimulation(TestHost& host, const ModelInfo& model) {
     fmi2Component c = host.instantiate("demo", fmi2CoSimulation, model.guid, false);
     if (!c) return false;
-    const double inputs[2] = {2.0, 1.0};
-    bool ok = host->SetReal(c, model.inputs, 2, inputs) == fmi2OK &&
-              host->SetupExperiment(c, fmi2False, 0, 0.0, fmi2True, 1.0) == fmi2OK &&
+    const double stop = model.coSimulationStop;
+    bool ok = host->SetReal(c, model.inputs, 2, model.inputValues) == fmi2OK &&
+              host->SetupExperiment(c, fmi2False, 0, 0.0, fmi2True, stop) == fmi2OK &&
               host->EnterInitializationMode(c) == fmi2OK && host->ExitInitializationMode(c) == fmi2OK;
-    const double h = 0.25;
+    const double h = model.coSimulationStep;
     if (ok) printOutputs(host, c, model, 0.0);
-    for (double t = 0; ok && t < 1.0 - 1e-9; t += h) {
+    for (double t = 0; ok && t < stop - 1e-9 * stop; t += h) {
         ok = host->DoStep(c, t, h, fmi2True) == fmi2OK;
         if (ok) printOutputs(host, c, model, t + h);
     }
@@ -111,10 +115,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     printf("%s: FMI %s, platform %s\n", argv[1], host->GetVersion(), host->GetTypesPlatform());
-    printf("Model Exchange, inputs 2 and 1:\n");
+    printf("Model Exchange, %s, one second:\n", model.inputText);
     bool me = simulateModelExchange(host, model);
     printLog(host);
-    printf("Co-Simulation, inputs 2 and 1:\n");
+    printf("Co-Simulation, %s, %g s:\n", model.inputText, model.coSimulationStop);
     bool cs = simulateCoSimulation(host, model);
     printLog(host);
     if (TestHost::allocator.live != 0) {

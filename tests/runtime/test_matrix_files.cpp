@@ -1,0 +1,210 @@
+// Matrix-file functions of generated code under the evaluation trap: round
+// trips of matrices, sizes, names and parameter arrays, append mode, walks
+// past matrices without elements, and every failure with its check, leaving
+// no file open.
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "matrix_files.h"
+#include "test_arrays_support.h"
+
+namespace {
+
+int openFiles() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+class MatrixFiles : public ArrayTest {
+protected:
+    void SetUp() override {
+        ArrayTest::SetUp();
+        char pattern[] = "/tmp/matrix_files_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        ASSERT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0);
+        ArrayTest::TearDown();
+    }
+    std::string path(const char* name) const { return dir_ + "/" + name; }
+
+    std::vector<std::string> names(const std::string& file) {
+        std::vector<std::string> r;
+        EXPECT_EQ(failure([&] {
+                      StringArray a = readMatrixNames(file.c_str());
+                      for (int k = 0; k < a.dims[0]; ++k) r.push_back(std::string(a.data[2 * k]) + ":" + a.data[2 * k + 1]);
+                  }),
+                  "");
+        return r;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(MatrixFiles, RealMatrixRoundTripSizeAndNames) {
+    const std::string file = path("m.mat");
+    EXPECT_EQ(failure([&] {
+                  EXPECT_EQ(writeRealMatrix(file.c_str(), "A", realMatrix(2, 3, {1, 2, 3, 4, 5, 6}), 0), 1);
+                  RealArray a = readRealMatrix(file.c_str(), "A", 2, 3);
+                  EXPECT_EQ(elementsOf(a), (std::vector<double>{1, 2, 3, 4, 5, 6}));
+                  EXPECT_EQ(elementsOf(readMatrixSize(file.c_str(), "A")), (std::vector<int>{2, 3}));
+              }),
+              "");
+    // writeMatrices stores the elements in the array's own order, so 1..6
+    // are read back by readRealMatrix as the columns of a 2 x 3 matrix.
+    RealArray flat = realMatrix(2, 3, {1, 2, 3, 4, 5, 6});
+    IntegerArray ints = integerMatrix(1, 1, {7});
+    EXPECT_EQ(failure([&] {
+                  writeMatrices(file.c_str(), 3, "C", 3, 2, &flat, "I", 1, 2, &ints, "S", 4, 0, "text");
+                  EXPECT_EQ(elementsOf(readRealMatrix(file.c_str(), "C", 2, 3)), (std::vector<double>{1, 3, 5, 2, 4, 6}));
+                  EXPECT_EQ(elementsOf(readRealMatrix(file.c_str(), "I", 1, 1)), std::vector<double>{7});
+              }),
+              "");
+    EXPECT_EQ(names(file), (std::vector<std::string>{"C:Real", "I:Integer", "S:Unknown"}));
+}
+
+TEST_F(MatrixFiles, WalksGoOnPastMatricesWithoutElements) {
+    const std::string file = path("empty.mat");
+    EXPECT_EQ(failure([&] {
+                  EXPECT_EQ(writeRealMatrix(file.c_str(), "E", RealMatrixAlloc(0, 4), 0), 1);
+                  EXPECT_EQ(writeRealMatrix(file.c_str(), "B", realMatrix(1, 1, {42}), 1), 1);
+              }),
+              "");
+    EXPECT_EQ(failure([&] {
+                  EXPECT_EQ(elementsOf(readRealMatrix(file.c_str(), "B", 1, 1)), std::vector<double>{42});
+                  EXPECT_EQ(readRealParameter(file.c_str(), "B"), 42);
+                  EXPECT_EQ(elementsOf(readRealMatrix(file.c_str(), "E", 0, 4)), std::vector<double>{});
+              }),
+              "");
+    EXPECT_EQ(names(file), (std::vector<std::string>{"E:Real", "B:Real"}));
+    // Appending keeps the empty matrix too.
+    EXPECT_EQ(failure([&] { EXPECT_EQ(writeRealMatrix(file.c_str(), "N", realMatrix(1, 1, {1}), 1), 1); }), "");
+    EXPECT_EQ(names(file), (std::vector<std::string>{"E:Real", "B:Real", "N:Real"}));
+}
+
+TEST_F(MatrixFiles, AppendKeepsEveryOtherMatrixAndReplacesItsOwnName) {
+    const std::string file = path("append.mat");
+    std::vector<std::string> expected;
+    EXPECT_EQ(failure([&] {
+                  EXPECT_EQ(writeRealMatrix(file.c_str(), "M0", realMatrix(1, 1, {0}), 1), 1); // creates the file
+                  for (int k = 1; k < 25; ++k) {
+                      const std::string name = "M" + std::to_string(k);
+                      EXPECT_EQ(writeRealMatrix(file.c_str(), name.c_str(), realMatrix(1, 1, {double(k)}), 1), 1);
+                  }
+                  EXPECT_EQ(writeRealMatrix(file.c_str(), "M3", realMatrix(1, 2, {-3, 3}), 1), 1);
+                  EXPECT_EQ(elementsOf(readRealMatrix(file.c_str(), "M3", 1, 2)), (std::vector<double>{-3, 3}));
+                  EXPECT_EQ(elementsOf(readRealMatrix(file.c_str(), "M24", 1, 1)), std::vector<double>{24});
+              }),
+              "");
+    for (int k = 0; k < 25; ++k)
+        if (k != 3) expected.push_back("M" + std::to_string(k) + ":Real");
+    expected.push_back("M3:Real");
+    EXPECT_EQ(names(file), expected);
+
+    // A file that is not a matrix file is left as it is.
+    const std::string other = path("notes.txt");
+    std::ofstream(other) << "#2 not a matrix file\n";
+    EXPECT_EQ(failure([&] { EXPECT_EQ(writeRealMatrix(other.c_str(), "X", realMatrix(1, 1, {1}), 1), 0); }), "");
+    std::stringstream kept;
+    kept << std::ifstream(other).rdbuf();
+    EXPECT_EQ(kept.str(), "#2 not a matrix file\n");
+}
+
+TEST_F(MatrixFiles, ParameterArraysRoundTripThroughWriteMatrices) {
+    const std::string file = path("params.mat");
+    RealArray cube = RealConstruct(3, 2, 1, 3);
+    for (int k = 0; k < 6; ++k) cube.data[k] = k + 0.5;
+    IntegerArray ints = integerMatrix(2, 2, {1, 2, 3, 4});
+    const char* texts[] = {"one", "", "three"};
+    StringArray strings = StringWrapData(texts, 1, 3);
+    EXPECT_EQ(failure([&] {
+                  writeMatrices(file.c_str(), 6, "n", 1, 0, 7, "x", 3, 0, 2.5, "s", 4, 0, "hello", "cube", 3, 3, &cube,
+                                "ints", 1, 2, &ints, "strings", 4, 1, &strings);
+                  EXPECT_EQ(readIntegerParameter(file.c_str(), "n"), 7);
+                  EXPECT_EQ(readRealParameter(file.c_str(), "x"), 2.5);
+                  EXPECT_STREQ(readStringParameter(file.c_str(), "s"), "hello");
+                  RealArray c = readRealParameterArray(file.c_str(), "cube", 3);
+                  EXPECT_EQ(dimsOf(c), (std::vector<int>{2, 1, 3}));
+                  EXPECT_EQ(elementsOf(c), elementsOf(cube));
+                  IntegerArray i = readIntegerParameterArray(file.c_str(), "ints", 2);
+                  EXPECT_EQ(dimsOf(i), (std::vector<int>{2, 2}));
+                  EXPECT_EQ(elementsOf(i), elementsOf(ints));
+                  StringArray s = readStringParameterArray(file.c_str(), "strings", 1);
+                  ASSERT_EQ(dimsOf(s), std::vector<int>{3});
+                  EXPECT_STREQ(s.data[0], "one");
+                  EXPECT_STREQ(s.data[1], "");
+                  EXPECT_STREQ(s.data[2], "three");
+              }),
+              "");
+    EXPECT_EQ(names(file)[3], "cube.size:Integer");
+}
+
+TEST_F(MatrixFiles, FailuresRaiseTheirChecksAndCloseTheFile) {
+    const std::string file = path("f.mat");
+    const std::string missing = path("missing.mat");
+    RealArray values = realMatrix(2, 3, {1, 2, 3, 4, 5, 6});
+    RealArray column = realMatrix(6, 1, {1, 2, 3, 4, 5, 6});
+    IntegerArray wrongSizes = integerMatrix(3, 1, {2, 2, 2});
+    EXPECT_EQ(failure([&] {
+                  writeMatrices(file.c_str(), 5, "A", 3, 2, &values, "S", 4, 0, "ab", "flat", 3, 2, &column, "bad.size",
+                                1, 2, &wrongSizes, "bad", 3, 2, &column);
+              }),
+              "");
+    const char* f = file.c_str();
+    const std::string longName(203, 'n');
+    RealArray cube = RealConstruct(3, 1, 1, 1);
+    cube.data[0] = 1;
+    const char* m = missing.c_str();
+    const std::string numeric =
+        "amatrix.type==doubleMatrix || amatrix.type==realMatrix || amatrix.type==integerMatrix | No string matrices "
+        "allowed";
+    struct Case {
+        std::function<void()> body;
+        std::string expected; // "condition | message", or its beginning when it ends with "..."
+    };
+    const Case cases[] = {
+        {[&] { readRealMatrix(m, "A", 2, 3); }, "ret==0 | Not possible to open file..."},
+        {[&] { readRealMatrix(f, "A", 3, 2); }, "rows==amatrix.nrow && cols==amatrix.ncol | Matrix dimension incorrect"},
+        {[&] { readRealMatrix(f, "S", 1, 2); }, numeric},
+        {[&] { readMatrixSize(f, "nothing"); }, "ret<=1 | Error reading matrix header from file..."},
+        {[&] { readMatrixNames(m); }, "ret==0 | Not possible to open file..."},
+        {[&] { readRealParameter(m, "A"); }, "found | Read of matrix failed"},
+        {[&] { readRealParameterArray(f, "A", 0); }, "(ndims >= 1) | Current version can only read scalars, vectors, and matrices"},
+        {[&] { readRealParameterArray(f, "S", 1); }, numeric},
+        {[&] { readIntegerParameterArray(f, "A", 2); }, "amatrix.type==integerMatrix | Integer matrix required"},
+        {[&] { readRealParameterArray(f, "flat", 3); }, "sizeFound | Size matrix required for more than two dimensions"},
+        {[&] { readRealParameterArray(f, "bad", 3); }, "product(size)==rows*cols | Size matrix does not match the data matrix"},
+        {[&] { readStringParameterArray(f, "S", 2); }, "(ndims<=1)&&(ndims>=1) | Current version can only read scalars and vectors"},
+        {[&] { readStringParameter(f, "A"); }, "amatrix.type == charMatrix | Only string matrices allowed"},
+        {[&] { writeRealMatrix(f, "V", realVector({1}), 0); }, "mat.ndims==2 | Only writing of matrices"},
+        {[&] { writeMatrices((dir_ + "/no/such/dir.mat").c_str(), 0); }, "false | failed to open output file"},
+        {[&] { writeMatrices(path("w.mat").c_str(), 1, "b", 2, 0, 1); }, "ret==0 | Write of matrix must succeed"},
+        // "<name>.size" must fit its buffer.
+        {[&] { writeMatrices(path("w.mat").c_str(), 1, longName.c_str(), 3, 3, &cube); }, "ret==0 | Write of matrix must succeed"},
+        {[&] { readRealParameterArray(f, longName.c_str(), 3); }, "strlen(name)<=202 | Name of matrix too long"},
+    };
+    const int before = openFiles();
+    for (const Case& c : cases) {
+        const std::string got = failure(c.body);
+        if (c.expected.size() > 3 && c.expected.compare(c.expected.size() - 3, 3, "...") == 0)
+            EXPECT_EQ(got.substr(0, c.expected.size() - 3), c.expected.substr(0, c.expected.size() - 3));
+        else
+            EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(openFiles(), before) << c.expected;
+    }
+    // A failed write is reported through the result.
+    EXPECT_EQ(failure([&] { EXPECT_EQ(writeRealMatrix((dir_ + "/no/x.mat").c_str(), "A", realMatrix(1, 1, {1}), 0), 0); }), "");
+}
+
+} // namespace
