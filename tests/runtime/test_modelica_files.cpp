@@ -293,6 +293,12 @@ TEST_F(UtilityFiles, TheCacheKeepsOneStreamPerName) {
     FILE* stray = fopen("lines.txt", "r");
     cacheFileForReading(stray, nullptr, 1);
     EXPECT_EQ(openFiles(), base) << "a stream without a name is closed";
+    // Two readers of one file hand their streams back: the one replaced is closed.
+    FILE* first = fopen("lines.txt", "r");
+    FILE* second = fopen("lines.txt", "r");
+    cacheFileForReading(first, "lines.txt", 0);
+    cacheFileForReading(second, "lines.txt", 0);
+    EXPECT_EQ(openFiles(), base + 1);
 }
 
 // Fails the n-th allocation of the cache (counted from 1).
