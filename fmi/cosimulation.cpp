@@ -12,6 +12,25 @@
 // 2^-50: the relative fuzz of time comparisons.
 static const double kTimeFuzz = 8.881784197001252e-16;
 
+// A next time event at or beyond this is no event: the model's "none pending".
+static const double kNoTimeEvent = 1e37;
+
+// The largest step end. The integrator steps past its target by up to about
+// ten times the target; beyond this its time would overflow to infinity,
+// where it never finishes a step.
+static const double kLargestTime = 1e306;
+
+// Passes of the stepping loop (integration segments, time events and output
+// points) one fmi2DoStep may take, and inline grid steps likewise. A time
+// event every microsecond over a ten-second step stays below; more is a model
+// or host that would keep the call from returning.
+static const double kMaxStepPasses = 1e7;
+// Consecutive passes at one instant: a time event there takes one, with an
+// output point or a state event at the same instant two or three more. A
+// model that keeps registering an event at or before the current time would
+// loop here for ever.
+static const int kMaxPassesWithoutProgress = 100;
+
 enum { kKindOutput = 4, kKindInput = 5 };
 
 static ModelInstance* asInstance(fmi2Component c) { return static_cast<ModelInstance*>(c); }
@@ -56,6 +75,12 @@ static fmi2Status inlineSteps(ModelInstance* instance, double stepEnd, int noSet
         return terminateOnError(instance);
     }
     const uint64_t first = instance->stepCounter + 1;
+    // The grid steps up to the step end are known before the first one.
+    if ((stepEnd + 0.1 * h) / h - static_cast<double>(first) > kMaxStepPasses) {
+        LOG_INSTANCE(instance, fmi2Error, "%s: more than %.0f inline integration steps of %g to reach %.16e", name,
+                     kMaxStepPasses, h, stepEnd);
+        return terminateOnError(instance);
+    }
     instance->stepCounter = first;
     double t = static_cast<double>(first) * h;
     bool stepped = false;
@@ -109,13 +134,29 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
         return terminateOnError(instance);
 
     int eventAtStepEndHandled = 0;
+    double passes = 0;
+    int passesWithoutProgress = 0;
+    double lastTime = instance->time;
     for (;;) {
-        const double* timeData = instance->timeData;
-        if (!(stepEnd > instance->time || (stepEnd == timeData[kTimeNextEvent] && !eventAtStepEndHandled))) break;
-        const double te = timeData[kTimeNextEvent];
-        if (te > instance->time) {
-            double target = te;
-            if (instance->nextOutputTime < target) target = instance->nextOutputTime;
+        const double te = instance->timeData[kTimeNextEvent];
+        const bool timeEventPending = te < kNoTimeEvent;
+        if (!(stepEnd > instance->time || (stepEnd == te && timeEventPending && !eventAtStepEndHandled))) break;
+        passesWithoutProgress = instance->time > lastTime ? 0 : passesWithoutProgress + 1;
+        lastTime = instance->time;
+        if (++passes > kMaxStepPasses || passesWithoutProgress > kMaxPassesWithoutProgress) {
+            LOG_INSTANCE(instance, fmi2Error, "%s: %s at t = %.16e", name,
+                         passes > kMaxStepPasses ? "too many time events and output points in one step"
+                                                 : "time events do not advance",
+                         instance->time);
+            return terminateOnError(instance);
+        }
+        if (!timeEventPending || te > instance->time) {
+            double target = timeEventPending ? te : stepEnd;
+            // Output points exist only with result generation (1e100 stands for
+            // none); one not ahead of the time is no target.
+            if (instance->resultGeneration == 1 && instance->nextOutputTime > instance->time &&
+                instance->nextOutputTime < target)
+                target = instance->nextOutputTime;
             if (target >= stepEnd) target = stepEnd;
             const int r = integration_step(instance, target);
             if (r == 1) {
@@ -127,7 +168,8 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
                 instance->terminatedByModel = 1;
                 return fmi2Discard;
             }
-            fmiSetTime(instance, target);
+            const fmi2Status timeSet = fmiSetTime(instance, target);
+            if (timeSet != fmi2OK) return timeSet;
             interpolateInputs(instance, target);
             if (instance->resultGeneration == 1 && target == instance->nextOutputTime &&
                 instance->flags[kFlagStateEvent] == 0) {
@@ -138,7 +180,8 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
             }
             if (instance->flags[kFlagStateEvent] == 0) continue;
         } else {
-            fmiSetTime(instance, te);
+            const fmi2Status timeSet = fmiSetTime(instance, te);
+            if (timeSet != fmi2OK) return timeSet;
             if (instance->time == stepEnd) eventAtStepEndHandled = 1;
         }
         const fmi2Status status = stepEvent(instance, noSetPrior);
@@ -179,8 +222,19 @@ fmi2Status fmiDoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Re
         return fmi2Error;
     }
 
+    // Infinite or NaN times never lead anywhere: refused before anything else.
+    if (!isfinite(currentCommunicationPoint)) {
+        LOG_INSTANCE(instance, fmi2Warning, "%s: currentCommunicationPoint = %.16e is not finite, ignoring call", name,
+                     currentCommunicationPoint);
+        return fmi2Warning;
+    }
+    if (!isfinite(communicationStepSize)) {
+        LOG_INSTANCE(instance, fmi2Warning, "%s: communicationStepSize = %.16e is not finite, ignoring call", name,
+                     communicationStepSize);
+        return fmi2Warning;
+    }
     // The communication point must be the current time, within the fuzz of
-    // the time (and 1.5 inline steps under inline integration); NaN never is.
+    // the time (and 1.5 inline steps under inline integration).
     const double distance = fabs(instance->time - currentCommunicationPoint);
     const double allowance = inlined ? 1.5 * instance->timeData[kTimeInlineStep] : 0.0;
     if (!(distance <= allowance || distance < (fabs(instance->time) + 1) * kTimeFuzz)) {
@@ -188,7 +242,7 @@ fmi2Status fmiDoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Re
                      currentCommunicationPoint, instance->time);
         return fmi2Warning;
     }
-    if (!(communicationStepSize >= 0)) {
+    if (communicationStepSize < 0) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: communicationStepSize = %.16e is negative, ignoring call", name,
                      communicationStepSize);
         return fmi2Warning;
@@ -196,6 +250,18 @@ fmi2Status fmiDoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Re
     if (communicationStepSize == 0) return handleStepEvent(instance, 1);
 
     double stepEnd = currentCommunicationPoint + communicationStepSize;
+    // A step too small to move the time ends at once; a step end the
+    // integrator cannot reach is refused.
+    if (stepEnd == currentCommunicationPoint) {
+        LOG_INSTANCE(instance, fmi2OK, "%s", name);
+        return fmi2OK;
+    }
+    if (!(fabs(stepEnd) <= kLargestTime)) {
+        LOG_INSTANCE(instance, fmi2Warning,
+                     "%s: communicationStepSize = %.16e ends beyond the largest time %g, ignoring call", name,
+                     communicationStepSize, kLargestTime);
+        return fmi2Warning;
+    }
     if (instance->stopTimeDefined && stepEnd - instance->stopTime > 0) {
         const double excess = stepEnd - instance->stopTime;
         if (excess > 2 * (fabs(instance->stopTime) + 1) * kTimeFuzz) {

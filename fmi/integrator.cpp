@@ -177,6 +177,9 @@ static int evaluateForIntegrator(ModelInstance* instance, int level, const char*
 // Right-hand side f(t, y): 0, 1 after a model failure CVODE may retry with a
 // smaller step, -1 after one it cannot.
 static int rhsAt(ModelInstance* instance, double t, N_Vector y, N_Vector ydot) {
+    // Steps grown without limit (states near the largest double make every
+    // error weight vanish) reach an infinite time, where CVODE never ends its step.
+    if (!isfinite(t)) return -1;
     TrialPoint point(instance, t, y);
     if (instance->computedLevel < 2) {
         const int qiErr = evaluateForIntegrator(instance, 2, kGetDerivatives);
@@ -201,6 +204,7 @@ static int integratorRhs(double t, N_Vector y, N_Vector ydot, void* userData) {
 
 static int eventIndicatorRoots(double t, N_Vector y, double* gout, void* userData) {
     ModelInstance* instance = static_cast<ModelInstance*>(userData);
+    if (!isfinite(t)) return -1;
     try {
         TrialPoint point(instance, t, y);
         if (instance->computedLevel < 4 && !instance->terminatedByModel) {
@@ -660,11 +664,16 @@ int integration_step(ModelInstance* instance, double tout) {
         return 1;
     }
     double tret = instance->time;
+    int tooCloseRetries = 0;
+    long events = 0;
     for (;;) {
-        if (evaluateModel(instance, 1, "fetching current output", nullptr) == 0) {
-            for (uint64_t i = 0; i < instance->ny; ++i) d->previousOutputs[i] = instance->y[i];
-            d->previousOutputsTime = instance->time;
-        }
+        // A model that fails here would fail in CVODE's first call too; one
+        // that asks to terminate is done.
+        const int qiErr = evaluateModel(instance, 1, "fetching current output", nullptr);
+        if (qiErr == -999) return 2;
+        if (qiErr != 0) return 1;
+        for (uint64_t i = 0; i < instance->ny; ++i) d->previousOutputs[i] = instance->y[i];
+        d->previousOutputsTime = instance->time;
         d->callbackFailure = 0;
         const int flag =
             cvodeStepwise(d->cvodeMem, tout, d->stateVector, &tret, d->stepHook, instance, kIntegratorMaxSteps,
@@ -677,6 +686,11 @@ int integration_step(ModelInstance* instance, double tout) {
         if (d->callbackFailure == -999) return 2;
 
         if (flag == CV_TOO_CLOSE) {
+            if (++tooCloseRetries > kIntegratorMaxTooCloseRetries) {
+                LOG_INSTANCE(instance, fmi2Error, "integration_step: target %.16e stays too close to t = %.16e", tout,
+                             instance->time);
+                return 1;
+            }
             double h = 0;
             if (checkSundialsFlag(CVodeGetCurrentStep(d->cvodeMem, &h), "CVodeGetCurrentStep", instance)) return 1;
             if (h == 0) h = (fmax(fabs(tout), fabs(instance->time)) + 1) * kTinyStepFactor;
@@ -696,6 +710,12 @@ int integration_step(ModelInstance* instance, double tout) {
             return 0;
         }
         if (flag == CV_ROOT_RETURN && d->callbackFailure == 0) {
+            if (++events > kIntegratorMaxEvents) {
+                LOG_INSTANCE(instance, fmi2Error, "integration_step: more than %d events before reaching %.16e at t = %.16e",
+                             static_cast<int>(kIntegratorMaxEvents), tout, tret);
+                return 1;
+            }
+            tooCloseRetries = 0;
             const int r = handleRootEvent(instance, tret);
             if (r != 0) return r;
             continue;

@@ -19,6 +19,13 @@ typedef int (*LinearSolverReinitFn)(void* cvodeMemory);
 
 // Internal steps one integration to a target may take before it fails.
 enum { kIntegratorMaxSteps = 100000 };
+// Retries of a target too close to the current time: the first retry sets
+// the initial step, so a second one already means CVODE cannot start.
+enum { kIntegratorMaxTooCloseRetries = 3 };
+// State events and per-step-hook stops of one integration to a target; each
+// restarts the integrator with a fresh step budget. A model whose indicators
+// chatter would otherwise restart it without end.
+enum { kIntegratorMaxEvents = 100000 };
 
 // One record per Co-Simulation instance (its `integrator`), from the host's
 // allocator. It is a plain record:

@@ -53,11 +53,12 @@ fmi2Status fmiSetupExperiment(fmi2Component c, fmi2Boolean toleranceDefined, fmi
 // ---- Initialization ----
 
 fmi2Status fmiInitialize(ModelInstance* instance) {
-    instance->terminatedByModel = 0;
+    // A refused call changes nothing: a model that asked to terminate stays terminated.
     if (instance->mode != modeInstantiated) {
         LOG_INSTANCE(instance, fmi2Warning, "model cannot be initialized in current state(%d)", instance->mode);
         return fmi2Warning;
     }
+    instance->terminatedByModel = 0;
     resetTimeData(instance->timeData, instance->flags);
     if (isCoSimulation(instance) && instance->flags[kFlagInlineRequested]) {
         setInlineIntegration(instance->modelData, 1);

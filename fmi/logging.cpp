@@ -79,14 +79,20 @@ void bufferMessage(ModelInstance* instance, const char* name, fmi2Status status,
     va_end(args);
 }
 
+size_t copyRuntimeText(const char* text, char* out, size_t size) {
+    if (size == 0) return 0;
+    size_t n = 0;
+    for (const char* p = text ? text : ""; *p && n < size - 1; ++p) {
+        out[n++] = *p;
+        if (*p == '#' && n < size - 1) out[n++] = '#';
+    }
+    out[n] = '\0';
+    return n;
+}
+
 void logModelMessage(const char* text, int immediate, int type) {
     char buffer[4096];
-    size_t n = 0;
-    for (const char* p = text ? text : ""; *p && n < sizeof buffer - 1; ++p) {
-        buffer[n++] = *p;
-        if (*p == '#' && n < sizeof buffer - 1) buffer[n++] = '#';
-    }
-    buffer[n] = '\0';
+    copyRuntimeText(text, buffer, sizeof buffer);
 
     fmi2Status status = type == 0 ? fmi2OK : type == 1 ? fmi2Warning : fmi2Error;
     ModelInstance* target = singleInstance ? singleInstance : instanceInModelCall;

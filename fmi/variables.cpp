@@ -36,10 +36,11 @@ static int referenceLevel(fmi2ValueReference vr) { return static_cast<int>(vr >>
 
 static ModelInstance* asInstance(fmi2Component c) { return static_cast<ModelInstance*>(c); }
 
+// The time is no model result: its all-ones bits ask for no evaluation.
 static int requiredLevel(const fmi2ValueReference vr[], size_t nvr) {
     int level = 0;
     for (size_t i = 0; i < nvr; ++i)
-        if (referenceLevel(vr[i]) > level) level = referenceLevel(vr[i]);
+        if (vr[i] != kTimeReference && referenceLevel(vr[i]) > level) level = referenceLevel(vr[i]);
     return level;
 }
 
@@ -60,8 +61,8 @@ static double* readableSlot(ModelInstance* instance, fmi2ValueReference vr) {
     case kindInput:
     case kindInputReadOnly: return element(instance->u, instance->nu, index);
     case kindAuxiliary: return element(instance->w, instance->nw, index);
-    case kindExtra1:
-    case kindExtra2: return element(instance->extraVars1, instance->nExtra1, index);
+    case kindExtra1: return element(instance->extraVars1, instance->nExtra1, index);
+    case kindExtra2: return element(instance->extraVars2, instance->nExtra2, index);
     default: return nullptr;
     }
 }
@@ -212,8 +213,9 @@ static SetOutcome setOne(ModelInstance* instance, fmi2ValueReference vr, double 
     case kindState:
     case kindExtra1:
     case kindExtra2: {
-        double* slot = kind == kindState ? element(instance->x, instance->nx, index)
-                                         : element(instance->extraVars1, instance->nExtra1, index);
+        double* slot = kind == kindState    ? element(instance->x, instance->nx, index)
+                       : kind == kindExtra1 ? element(instance->extraVars1, instance->nExtra1, index)
+                                            : element(instance->extraVars2, instance->nExtra2, index);
         if (!slot) return SetOutcome::cannotSet;
         if (storeIfChanged(slot, v)) *changed = true;
         return SetOutcome::stored;
@@ -306,23 +308,28 @@ fmi2Status fmiSetString(fmi2Component c, const fmi2ValueReference vr[], size_t n
     ModelInstance* instance = asInstance(c);
     if (!instance) return fmi2Error;
     if (nvr > 0 && (!vr || !value)) return fmi2Error;
+    bool changed = false;
     for (size_t i = 0; i < nvr; ++i) {
         const uint32_t index = referenceIndex(vr[i]);
         const bool writable = vr[i] != kTimeReference && referenceKind(vr[i]) == kindString &&
                               index < instance->nstr && instance->strings[index];
         if (!writable) {
             LOG_INSTANCE(instance, fmi2Warning, "%s: cannot set #s%u#  ", name, vr[i]);
+            if (changed) markChanged(instance);
             return fmi2Warning;
         }
         const char* text = value[i] ? value[i] : "";
         char* slot = instance->strings[index];
         // A slot holds at most 500 characters and its terminator.
         const size_t length = strnlen(text, kStringSlotSize - 1);
+        if (strncmp(slot, text, length) != 0 || slot[length] != '\0') changed = true;
         memmove(slot, text, length);
         slot[length] = '\0';
         slot[kStringSlotSize - 1] = '\0';
         instance->flags[kFlagParameterCounter] += 1;
         LOG_INSTANCE(instance, fmi2OK, "%s: #s%u# = %s", name, vr[i], text);
     }
+    // The next read evaluates the model with the new text.
+    if (changed) markChanged(instance);
     return fmi2OK;
 }

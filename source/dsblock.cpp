@@ -69,7 +69,14 @@ struct DriverCall {
     ModelData* d;
     int* QiErr;
     bool homotopyFailureFromError;
+    long passes;
 };
+
+// Passes of the equations in one call. Event iteration stops after 25
+// restarts and homotopy after some 20000 steps of its smallest size; passes
+// the model repeats itself or a model record restored with nonsense limits
+// would otherwise keep the call from returning.
+const long kMaxPassesPerCall = 100000;
 
 } // namespace
 
@@ -201,6 +208,12 @@ static Step next(DriverCall& c) {
 }
 
 static Step pass(DriverCall& c) {
+    if (++c.passes > kMaxPassesPerCall) {
+        runtimeMessageTime("ERROR: Too many passes of the model equations at time: ", c.d->time);
+        *c.QiErr = 1;
+        c.d->statusWord = 1;
+        return Step::Return;
+    }
     if (modelTable.modelEquations)
         modelTable.modelEquations(c.level, c.computedLevel, c.time, c.states, c.stateDerivativesIn, c.inputs,
                                   c.parameters, c.integerParameters, c.logicalParameters, c.derivatives, c.outputs,
@@ -463,7 +476,7 @@ int dsblockDriver(int* level, int* computedLevel, double* time, double* states, 
 
     DriverCall c{level,       computedLevel, time,    states,      stateDerivativesIn, inputs,
                  parameters,  integerParameters, logicalParameters, derivatives, outputs, auxiliaries,
-                 eventIndicators, timeData, flags, strings, d, QiErr, false};
+                 eventIndicators, timeData, flags, strings, d, QiErr, false, 0};
     Step step = Step::Start;
     while (step != Step::Done) {
         try {

@@ -125,6 +125,9 @@ void messageRaw(int unit, const char* text);
 
 // ---- Log bridge, implemented by the FMI layer ----
 void logModelMessage(const char* text, int immediate, int type);
+// The text logModelMessage passes on: every '#' doubled, cut to size - 1
+// characters (4095 in logModelMessage). Returns its length.
+size_t copyRuntimeText(const char* text, char* out, size_t size);
 
 } // extern "C"
 

@@ -104,9 +104,18 @@ static int sampleBase(ModelData* d, ModelTimeData* timeData, double time, double
         currentNumber = nextNumber;
         // Without a positive interval (only the initial-sample service skips
         // that check) the instants never advance: no catch-up then.
-        while (interval > 0 && instant <= time + tol) {
-            currentNumber += 1;
-            instant = start + (currentNumber - 1) * interval;
+        if (interval > 0 && instant <= time + tol) {
+            // The instants passed are skipped in one go (a host may move the
+            // time far ahead); a few single steps then settle on the first
+            // instant beyond the time. Instants that no longer advance in
+            // double precision would keep this loop going for ever.
+            const double passed = sampleCount(time + tol, start, interval) - 1;
+            if (passed > currentNumber) currentNumber = passed;
+            for (int settle = 0; instant <= time + tol; ++settle) {
+                if (settle == 8) runtimeError("Sample instants do not advance beyond the current time");
+                currentNumber += 1;
+                instant = start + (currentNumber - 1) * interval;
+            }
             result = 1;
         }
         activeFlags[index + 10] = 1;

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "pellory.h"
 #include "test_host.h"
 
 namespace {
@@ -209,14 +210,42 @@ TEST(TwoLibraries, LoadedTogetherShareNothing) {
     TestHost pellory(PELLORY_SO);
     TestHost vastorel(VASTOREL_SO);
     ASSERT_TRUE(pellory.loaded() && vastorel.loaded());
-    fmi2Component p = pellory.instantiate("p", fmi2ModelExchange, kPelloryGuid);
-    fmi2Component v = vastorel.instantiate("v", fmi2ModelExchange, kVastorelGuid);
+    fmi2Component p = pellory.instantiate("p", fmi2CoSimulation, kPelloryGuid);
     ASSERT_NE(p, nullptr);
-    ASSERT_NE(v, nullptr);
     // Each library checks its own GUID.
     EXPECT_EQ(pellory.instantiate("x", fmi2ModelExchange, kVastorelGuid), nullptr);
-    pellory->FreeInstance(p);
+    pellory.clearLog();
+    const Sine s{2, 1, 0.3, 0.5, 0.5};
+    const fmi2ValueReference parameters[] = {kAmplitude, kFrequency, kPhase, kOffset, kStartTime};
+    const double values[] = {s.amplitude, s.frequency, s.phase, s.offset, s.start};
+    ASSERT_EQ(pellory->SetupExperiment(p, fmi2False, 0, 0, fmi2False, 0), fmi2OK);
+    ASSERT_EQ(pellory->SetReal(p, parameters, 5, values), fmi2OK);
+    ASSERT_EQ(pellory->EnterInitializationMode(p), fmi2OK);
+    ASSERT_EQ(pellory->ExitInitializationMode(p), fmi2OK);
+    ASSERT_EQ(pellory->DoStep(p, 0, 0.25, fmi2True), fmi2OK);
+
+    // The room model's process-wide state changes through its instance: the
+    // blocks of the last instantiated instance, the instance inside a model
+    // call, and both again when the instance goes away.
+    fmi2Component v = vastorel.instantiate("v", fmi2CoSimulation, kVastorelGuid);
+    ASSERT_NE(v, nullptr);
+    ASSERT_EQ(vastorel->SetupExperiment(v, fmi2False, 0, 0, fmi2False, 0), fmi2OK);
+    ASSERT_EQ(vastorel->EnterInitializationMode(v), fmi2OK);
+    ASSERT_EQ(vastorel->ExitInitializationMode(v), fmi2OK);
+    ASSERT_EQ(vastorel->DoStep(v, 0, 0.25, fmi2True), fmi2OK);
     vastorel->FreeInstance(v);
+
+    // The sine source still runs through its start-time event on its own
+    // blocks, and every message of each library reached its own host only.
+    ASSERT_EQ(pellory->DoStep(p, 0.25, 0.5, fmi2True), fmi2OK);
+    double w = 0;
+    ASSERT_EQ(pellory->GetReal(p, &kAuxiliary, 1, &w), fmi2OK);
+    EXPECT_NEAR(w, auxiliary(s, 0.75, true), 1e-12);
+    pellory->FreeInstance(p);
+    ASSERT_FALSE(pellory.log.empty());
+    ASSERT_FALSE(vastorel.log.empty());
+    for (const LogRecord& r : pellory.log) EXPECT_EQ(r.instanceName, "p") << r.message;
+    for (const LogRecord& r : vastorel.log) EXPECT_EQ(r.instanceName, "v") << r.message;
     EXPECT_EQ(TestHost::allocator.live, 0);
 }
 

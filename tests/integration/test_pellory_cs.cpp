@@ -264,6 +264,40 @@ TEST_F(PelloryCS, RefusesStepsOutOfPlace) {
     EXPECT_EQ(last(), "Warning|fmi2DoStep: model is terminated");
 }
 
+TEST_F(PelloryCS, TimesThatLeadNowhereAreRefusedOrEndAtOnce) {
+    const Sine s{1, 1, 0, 0.5, 0.25};
+    start(s);
+    ASSERT_EQ(api().DoStep(c_, 0, 1, fmi2True), fmi2OK);
+    ASSERT_EQ(api().SetDebugLogging(c_, fmi2True, 0, nullptr), fmi2OK);
+    struct Case {
+        double point, step;
+        fmi2Status status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {NAN, 0.1, fmi2Warning, "Warning|fmi2DoStep: currentCommunicationPoint = nan is not finite, ignoring call"},
+        {-INFINITY, 0.1, fmi2Warning,
+         "Warning|fmi2DoStep: currentCommunicationPoint = -inf is not finite, ignoring call"},
+        {1, NAN, fmi2Warning, "Warning|fmi2DoStep: communicationStepSize = nan is not finite, ignoring call"},
+        {1, INFINITY, fmi2Warning, "Warning|fmi2DoStep: communicationStepSize = inf is not finite, ignoring call"},
+        {1, 1.7976931348623157e308, fmi2Warning,
+         "Warning|fmi2DoStep: communicationStepSize = 1.7976931348623157e+308 ends beyond the largest time 1e+306, "
+         "ignoring call"},
+        // t + h == t: nothing to integrate.
+        {1, 1e-17, fmi2OK, "OK|fmi2DoStep"},
+        {1, 4.9e-324, fmi2OK, "OK|fmi2DoStep"},
+    };
+    for (const Case& c : cases) {
+        host_->clearLog();
+        EXPECT_EQ(api().DoStep(c_, c.point, c.step, fmi2True), c.status) << c.point << " " << c.step;
+        EXPECT_EQ(last(), c.message);
+        expectOutputs(s, 1, true, 0, 0);
+    }
+    // A step far beyond the model's "no time event" sentinel ends where it should.
+    ASSERT_EQ(api().DoStep(c_, 1, 1e300, fmi2True), fmi2OK) << host_->logText();
+    expectOutputs(s, 1e300, true, 0, 0);
+}
+
 TEST_F(PelloryCS, StatusQueriesAndAsynchronousCallsAreAnswered) {
     start(Sine{1, 1, 0, 0, 0});
     ASSERT_EQ(api().DoStep(c_, 0, 0.75, fmi2True), fmi2OK);
@@ -341,6 +375,8 @@ TEST_F(PelloryCS, RunsAgainAfterResetWithTheSameResults) {
         double t = 0;
         for (int k = 0; k < 10; ++k, t += 0.07) {
             ASSERT_EQ(api().DoStep(c_, t, 0.07, fmi2True), fmi2OK);
+            // Both runs follow the closed form, across the start-time event.
+            expectOutputs(s, t + 0.07, t + 0.07 >= s.start, 0, 5);
             const double y = read(kOutput0);
             if (run == 0)
                 first.push_back(y);

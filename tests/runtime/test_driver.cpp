@@ -37,6 +37,15 @@ TEST_F(Driver, EventIterationStopsAtItsLimitWithItsMessages) {
     EXPECT_NE(instance()->flags[kFlagWord] & kFlagsLogEvents, 0) << "the last iteration is logged";
 }
 
+TEST_F(Driver, PassesTheModelRepeatsWithoutEndAreCut) {
+    instance()->time = 3.0;
+    fake().body = [](FakeCall& f) { f.d->repeatPass = 1; };
+    EXPECT_EQ(call(2), 1);
+    EXPECT_EQ(fake().passes, 100000);
+    EXPECT_TRUE(host().logContains("ERROR: Too many passes of the model equations at time:  3"));
+    EXPECT_EQ(md()->busy, 0);
+}
+
 TEST_F(Driver, QuietBitSuppressesTheFinalIterationBlock) {
     instance()->time = 2.5;
     instance()->flags[kFlagWord] = kFlagsQuiet;

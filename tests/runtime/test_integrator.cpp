@@ -118,6 +118,11 @@ int inputModel(int*, int*, double* time, double* x, double*, double* u, double*,
 
 // ---- Per-step hook: x0' = 1; from x0 >= 1.3 on the model asks for an event, where x1 jumps ----
 
+// The CVODE memory of the instance under test, and where the internal step
+// that ended at the event began.
+void* stopModelMemory = nullptr;
+double stopStepStart = NAN;
+
 int stopModel(int*, int*, double* time, double* x, double*, double*, double*, int*, int*, double* xdot, double*,
               double*, double* z, ModelTimeData*, ModelFlags* flags, char**, ModelData* d, int*) {
     quietRelation(d, z, 1);
@@ -129,6 +134,10 @@ int stopModel(int*, int*, double* time, double* x, double*, double*, double*, in
             x[1] += 10;
             d->relationChanged = 1;
             eventTimes.push_back(*time);
+            double h = NAN, tn = NAN;
+            if (stopModelMemory && CVodeGetLastStep(stopModelMemory, &h) == CV_SUCCESS &&
+                CVodeGetCurrentTime(stopModelMemory, &tn) == CV_SUCCESS && tn == *time)
+                stopStepStart = tn - h;
         }
     } else if (!done && x[0] >= 1.3) {
         flags[kFlagStateEvent] = 1;
@@ -168,6 +177,36 @@ int failingModel(int*, int*, double* time, double* x, double*, double*, double*,
     }
     xdot[0] = -x[0];
     xdot[1] = 1;
+    return 0;
+}
+
+// ---- From t > 0.2 on, the outputs (level 1) fail with `failureCode` ----
+
+int outputFailingModel(int* level, int*, double* time, double* x, double*, double*, double*, int*, int*,
+                       double* xdot, double*, double*, double* z, ModelTimeData*, ModelFlags*, char**, ModelData* d,
+                       int* QiErr) {
+    quietRelation(d, z, 1);
+    quietRelation(d, z, 2);
+    if (*level == 1 && *time > 0.2) {
+        if (failureCode == 1) runtimeError("the outputs cannot be computed");
+        *QiErr = failureCode;
+        return 0;
+    }
+    xdot[0] = -x[0];
+    xdot[1] = 1;
+    return 0;
+}
+
+// ---- Every event registers a time event at the current time again ----
+
+int stuckTimeEventModel(int*, int*, double* time, double* x, double*, double*, double*, int*, int*, double* xdot,
+                        double*, double*, double* z, ModelTimeData* timeData, ModelFlags*, char**, ModelData* d,
+                        int*) {
+    quietRelation(d, z, 1);
+    quietRelation(d, z, 2);
+    if (d->eventFlag) timeData[kTimeNextEvent] = *time < 0.5 ? 0.5 : *time;
+    xdot[0] = -x[0];
+    xdot[1] = 0;
     return 0;
 }
 
@@ -265,12 +304,15 @@ TEST_F(Integrator, InputsAreExtrapolatedUntilTheFirstEventOfTheStep) {
 
 TEST_F(Integrator, ModelStopsTheIntegrationAfterAnInternalStep) {
     startWith(stopModel, 1, -2);
+    stopModelMemory = cs()->integrator->cvodeMem;
+    stopStepStart = NAN;
     ASSERT_EQ(api().DoStep(cs_, 0, 10.0, fmi2True), fmi2OK) << host().logText();
-    // The stop came at the end of the internal step in which x0 reached 1.3,
-    // well before the end of the communication step.
+    stopModelMemory = nullptr;
+    // The stop came at the end of the internal step in which x0 reached 1.3
+    // (at t = 0.3): that step began before the crossing and ended at or after it.
     ASSERT_EQ(eventTimes.size(), 1u);
+    EXPECT_LT(stopStepStart, 0.3);
     EXPECT_GE(eventTimes[0], 0.3);
-    EXPECT_LT(eventTimes[0], 5.0);
     const std::vector<double> x = states();
     EXPECT_NEAR(x[0], 11, 1e-9);
     EXPECT_EQ(x[1], 8);
@@ -297,6 +339,46 @@ TEST_F(Integrator, TolerancesFollowTheNominals) {
     EXPECT_EQ(q[0], 1e-5);
     EXPECT_EQ(r[1], 0.0);
     EXPECT_DOUBLE_EQ(q[1], 4e-5);
+}
+
+TEST_F(Integrator, FailedOutputsBeforeAnIntegrationEndTheStep) {
+    struct Case {
+        int code;
+        fmi2Status status;
+        const char* message;
+    };
+    const Case cases[] = {{1, fmi2Error, "fmi2DoStep: integration_step failed"},
+                          {-999, fmi2Discard, "fmi2DoStep: simulation terminated by model"}};
+    for (const Case& c : cases) {
+        failureCode = c.code;
+        startWith(outputFailingModel, 1, 0);
+        ASSERT_EQ(api().DoStep(cs_, 0, 0.25, fmi2True), fmi2OK);
+        EXPECT_EQ(api().DoStep(cs_, 0.25, 0.25, fmi2True), c.status) << c.code;
+        EXPECT_TRUE(host().logContains(c.message)) << host().logText();
+        if (c.code == 1) {
+            EXPECT_TRUE(host().logContains("fetching current output: dsblock_ failed, QiErr = 1"));
+            EXPECT_EQ(cs()->mode, modeTerminated);
+        } else {
+            // The model asked to terminate: a refused initialization does not revive it.
+            EXPECT_EQ(api().EnterInitializationMode(cs_), fmi2Warning);
+            fmi2Boolean terminated = fmi2False;
+            ASSERT_EQ(api().GetBooleanStatus(cs_, fmi2Terminated, &terminated), fmi2OK);
+            EXPECT_EQ(terminated, fmi2True);
+            EXPECT_EQ(api().DoStep(cs_, 0.25, 0.25, fmi2True), fmi2Warning);
+        }
+        api().FreeInstance(cs_);
+        cs_ = nullptr;
+        host().clearLog();
+    }
+    failureCode = 0;
+}
+
+TEST_F(Integrator, TimeEventsThatDoNotAdvanceEndTheStep) {
+    startWith(stuckTimeEventModel, 1, 0);
+    EXPECT_EQ(api().DoStep(cs_, 0, 1.0, fmi2True), fmi2Error);
+    EXPECT_TRUE(host().logContains("fmi2DoStep: time events do not advance at t = 5.0000000000000000e-01"))
+        << host().logText();
+    EXPECT_EQ(cs()->mode, modeTerminated);
 }
 
 TEST_F(Integrator, TooCloseTargetIsRetriedWithATinyStepThatDoesNotPersist) {

@@ -68,6 +68,11 @@ TEST_F(Logging, RuntimeTextIsCutAfter4095Characters) {
     logModelMessage(text.c_str(), 1, 2);
     // The logger's own 1023-character cut applies after the bridge's.
     EXPECT_EQ(host().log.back().message.size(), 1023u);
+    // The bridge's cut: the doubled '#' and what follows no longer fit.
+    char bridged[4096];
+    EXPECT_EQ(copyRuntimeText(text.c_str(), bridged, sizeof bridged), 4095u);
+    EXPECT_EQ(std::string(bridged), std::string(4094, 'y') + "#");
+    EXPECT_EQ(copyRuntimeText(std::string(5000, '#').c_str(), bridged, sizeof bridged), 4095u);
 }
 
 TEST_F(Logging, FreedInstanceBlocksAreNeverReadAgain) {

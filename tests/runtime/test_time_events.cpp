@@ -93,6 +93,19 @@ TEST_F(TimeEvents, SampleTicksInTheFirstPassAndCatchesUp) {
     EXPECT_EQ(host().logText(), "OK|rt|Sample event (sample(0.5,0.25)) at time: 1.1\n");
 }
 
+TEST_F(TimeEvents, SampleCatchUpOverAHugeJumpEndsAndStallingInstantsFail) {
+    md()->restartIteration = 1;
+    EXPECT_EQ(sampleEvent(md(), 0.0, 0.0, 1e-3, 0, 1, 1), 1);
+    // A billion seconds later in one call: the counter lands on the next instant.
+    next() = 1e100;
+    EXPECT_EQ(sampleEvent(md(), 1e9, 0.0, 1e-3, 0, 0, 1), 1);
+    EXPECT_EQ(md()->sampleCounters[1], 1e12 + 2);
+    EXPECT_NEAR(next(), 1e9 + 1e-3, 1e-6);
+    // At 1e20 an interval of 1 no longer moves the instants: an error, not a hang.
+    EXPECT_EQ(runUnderTrap([this] { sampleEvent(md(), 1e20, 0.0, 1.0, 0, 1, 1); }), 1);
+    EXPECT_TRUE(host().logContains("Sample instants do not advance beyond the current time"));
+}
+
 TEST_F(TimeEvents, SampleWithoutPositiveIntervalIsARuntimeError) {
     EXPECT_EQ(runUnderTrap([this] { sampleEvent(md(), 0, 0, 0, 0, 1, 1); }), 1);
     EXPECT_TRUE(host().logContains("Sample did not have positive sample interval"));
