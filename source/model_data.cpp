@@ -217,6 +217,7 @@ static void resetData(ModelData* d) {
     d->shiftB = 0;
     for (int i = 0; i < d->blockProfileTimerCount && i < 1; ++i) d->blockProfileTimers[i].words[0] = 0;
     delayBuffersFree(d->delays, MODEL_NDELAY);
+    memset(d->spatialDistributions, 0, sizeof d->spatialDistributions);
 }
 
 void resetModelData(ModelData* modelData) {

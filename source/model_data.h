@@ -47,6 +47,28 @@ struct DelayBuffer {
     uint64_t secondPosition; // oldest entry still needed
 };
 
+// spatialDistribution rings: MODEL_NSPATIAL operator instances of the model,
+// each with room for MODEL_SPATIAL_POINTS points (at least 4). The points
+// live inside ModelData, so a ring is allocated, copied, serialized and freed
+// with the instance's model data.
+#ifndef MODEL_NSPATIAL
+#define MODEL_NSPATIAL 0
+#endif
+#ifndef MODEL_SPATIAL_POINTS
+#define MODEL_SPATIAL_POINTS 4
+#endif
+enum { kSpatialPoints = MODEL_SPATIAL_POINTS > 4 ? MODEL_SPATIAL_POINTS : 4 };
+
+struct SpatialDistributionBuffer {
+    double positions[kSpatialPoints];
+    double values[kSpatialPoints];
+    int32_t initialised;
+    int32_t capacity; // points in use by the ring, 4..kSpatialPoints
+    int32_t first;    // the point at the inflow end
+    int32_t cursor;   // where the last search ended
+    int32_t last;     // the point at the far end
+};
+
 struct BlockProfileTimer {
     int32_t words[18];
 };
@@ -64,6 +86,7 @@ struct ModelData {
     int32_t inlineIntegration;
     int32_t busy;
     DelayBuffer delays[ATLEAST1(MODEL_NDELAY)];
+    SpatialDistributionBuffer spatialDistributions[ATLEAST1(MODEL_NSPATIAL)];
 
     // Model-specific head (model workspace).
     double modelHead[ATLEAST1(MODEL_HEAD_DOUBLES)];

@@ -66,6 +66,22 @@ int delayBuffersCopy(DelayBuffer* destination, const DelayBuffer* source, int n)
 void delayBuffersFree(DelayBuffer* buffers, int n);
 void delayBufferList(ModelData* modelData, DelayBuffer** buffers, int* count);
 
+// ---- spatialDistribution (rows 0..MODEL_NSPATIAL-1 of a ModelData's rings) ----
+struct RealArray;
+struct SpatialDistributionOutputs {
+    double out0;
+    double out1;
+};
+// The rings of the ModelData, or of the template when it is null.
+SpatialDistributionBuffer* spatialDistributionBuffers(ModelData* modelData);
+int spatialDistributionFill(SpatialDistributionBuffer* buffers, int row, int capacity, double position, double value);
+int spatialDistributionInit(SpatialDistributionBuffer* buffers, int row, int capacity, double x, double ignored,
+                            RealArray initialPoints, RealArray initialValues);
+SpatialDistributionOutputs spatialDistribution(SpatialDistributionBuffer* buffers, int row, double in0, double in1,
+                                               double x, int positive, int insert);
+void spatialDistributionStep(SpatialDistributionBuffer* buffers, int row, double in0, double in1, double c,
+                             int positive, int insert, double* out0, double* out1);
+
 // ---- Messages to the log bridge ----
 void runtimeMessage(const char* text);
 void runtimeMessageLevel(int type, const char* text);
