@@ -13,7 +13,6 @@ constexpr bool kBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
 constexpr uint32_t kImageStates = kTplStateFileImage | kTplStateMemoryImage | kTplStateFreeImage |
                                   kTplStateLoaded | kTplStateOtherOrder | kTplStateOldStrings;
 
-
 // A block owned by the library until it is handed over.
 struct Owned {
     void* block = nullptr;
