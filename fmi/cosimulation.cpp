@@ -56,9 +56,14 @@ static fmi2Status handleStepEvent(ModelInstance* instance, int reinitAlways) {
         instance->terminatedByModel = 1;
         return fmi2Discard;
     }
-    if (inlineIntegration(instance)) return fmi2OK;
+    if (inlineIntegration(instance)) {
+        instance->inputsChanged = 0;
+        return fmi2OK;
+    }
     if (instance->endOfStepEvent && !reinitAlways) return fmi2OK;
     if (reinitIntegrator(instance, 1) != 0) return terminateOnError(instance);
+    // The host's changes up to now are taken in: the integrator starts afresh from them.
+    instance->inputsChanged = 0;
     return fmi2OK;
 }
 
@@ -120,7 +125,9 @@ static fmi2Status stepEvent(ModelInstance* instance, int noSetPrior) {
 // output points and state events.
 static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int noSetPrior) {
     const char* name = functionName(fnDoStep);
-    if (instance->dirty) {
+    // A change by the host since the last step is taken in here, whatever
+    // reads came in between (they clear `dirty`, not `inputsChanged`).
+    if (instance->dirty || instance->inputsChanged) {
         const fmi2Status status = handleStepEvent(instance, 1);
         instance->dirty = 0;
         if (status != fmi2OK) return status;
@@ -343,6 +350,8 @@ fmi2Status fmiSetRealInputDerivatives(fmi2Component c, const fmi2ValueReference 
     for (uint64_t i = 0; i < instance->nu; ++i) d->inputStartValues[i] = instance->u[i];
     d->inputStartTime = instance->time;
     d->extrapolateInputs = 1;
+    // The integrator's history past the communication point knows nothing of the slopes.
+    instance->inputsChanged = 1;
     LOG_INSTANCE(instance, fmi2OK, "%s", name);
     return fmi2OK;
 }
@@ -429,9 +438,16 @@ fmi2Status fmiGetStringStatus(fmi2Component c, const fmi2StatusKind s, fmi2Strin
     return asynchronousNotSupported(c, fnGetStringStatus);
 }
 
+// A known status kind asked for without a place for the answer.
+static fmi2Status missingStatusValue(ModelInstance* instance, FmiFunctionId id) {
+    LOG_INSTANCE(instance, fmi2Warning, "%s: value is a null pointer, ignoring call", functionName(id));
+    return fmi2Warning;
+}
+
 fmi2Status fmiGetRealStatus(fmi2Component c, const fmi2StatusKind s, fmi2Real* value) {
     ModelInstance* instance = asInstance(c);
-    if (instance && s == fmi2LastSuccessfulTime && value) {
+    if (instance && s == fmi2LastSuccessfulTime) {
+        if (!value) return missingStatusValue(instance, fnGetRealStatus);
         *value = instance->time;
         return fmi2OK;
     }
@@ -445,7 +461,8 @@ fmi2Status fmiGetIntegerStatus(fmi2Component c, const fmi2StatusKind s, fmi2Inte
 
 fmi2Status fmiGetBooleanStatus(fmi2Component c, const fmi2StatusKind s, fmi2Boolean* value) {
     ModelInstance* instance = asInstance(c);
-    if (instance && s == fmi2Terminated && value) {
+    if (instance && s == fmi2Terminated) {
+        if (!value) return missingStatusValue(instance, fnGetBooleanStatus);
         *value = instance->terminatedByModel;
         return fmi2OK;
     }

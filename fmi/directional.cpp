@@ -159,15 +159,24 @@ fmi2Status fmiGetDirectionalDerivative(fmi2Component c, const fmi2ValueReference
         return fmi2Error;
     LOG_INSTANCE(instance, fmi2OK, "%s", kDirectionalDerivative);
     LOG_INSTANCE(instance, fmi2OK, "%s", kDirectionalDerivative);
+    // Whatever the outcome, the host's array holds no numbers of an earlier call.
+    for (size_t i = 0; i < nUnknown; ++i) dvUnknown[i] = 0;
     // After termination the model is no longer evaluated: differences of the
     // frozen values would be reported as derivatives.
     if (instance->mode == modeTerminated) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: not allowed after termination", kDirectionalDerivative);
         return fmi2Warning;
     }
-    for (size_t i = 0; i < nUnknown; ++i) dvUnknown[i] = 0;
     // No unknowns: nothing to compute; no known variables: every derivative is 0.
     if (nUnknown == 0 || nKnown == 0) return fmi2OK;
+
+    // The perturbations go through the ordinary set calls, which mark the
+    // instance changed; once the known variables are back, the query leaves
+    // no change of its own behind (in Co-Simulation it would restart the
+    // integrator at the next step). In initialization mode reads are driven
+    // by `dirty` alone, and the arrays now hold the perturbed results.
+    const int32_t dirty = instance->dirty;
+    const int32_t inputsChanged = instance->inputsChanged;
 
     instance->flags[kFlagDirectional] = 1;
     bool perturbed = false;
@@ -181,6 +190,10 @@ fmi2Status fmiGetDirectionalDerivative(fmi2Component c, const fmi2ValueReference
         if (restored > status) status = restored;
     }
     if (instance->flags) instance->flags[kFlagDirectional] = 0;
-    if (status == fmi2Error) terminateOnError(instance);
+    if (status == fmi2Error) return terminateOnError(instance);
+    if (status < fmi2Error) {
+        if (instance->mode != modeInitialization) instance->dirty = dirty;
+        instance->inputsChanged = inputsChanged;
+    }
     return status;
 }

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "evaluate.h"
+#include "integrator.h"
 #include "runtime.h"
 
 static const char* const kSetupExperiment = "fmi2SetupExperiment";
@@ -149,6 +150,11 @@ static fmi2Status fmiExitInitializationMode(ModelInstance* instance) {
     LOG_INSTANCE(instance, fmi2OK, "%s...", kExitInitializationModeCS);
     const fmi2Status status = exitInitializationCommon(instance, kExitInitializationModeCS, modeContinuousOrStepping);
     if (status != fmi2OK) return status;
+    // The integrator was made from the start values at fmi2EnterInitializationMode;
+    // it starts from the states that initialization computed, with every value
+    // the host set in initialization mode taken in.
+    if (reinitializeIntegrator(instance) != 0) return terminateOnError(instance);
+    instance->inputsChanged = 0;
     LOG_INSTANCE(instance, fmi2OK, "%s completed", kExitInitializationModeCS);
     return fmi2OK;
 }

@@ -236,7 +236,6 @@ static SetOutcome setOne(ModelInstance* instance, fmi2ValueReference vr, double 
         if (instance->fmuType == fmi2CoSimulation) {
             // Input extrapolation exists only with an integrator record.
             if (instance->integrator) setInputStartValue(instance, static_cast<int>(index));
-            instance->inputsChanged = 1;
         }
         return SetOutcome::stored;
     }
@@ -256,11 +255,13 @@ static SetOutcome setOne(ModelInstance* instance, fmi2ValueReference vr, double 
     }
 }
 
-// Marks the instance so that the next read evaluates the model again.
+// Marks the instance so that the next read evaluates the model again and, in
+// Co-Simulation, the next step restarts the integrator from the change.
 static void markChanged(ModelInstance* instance) {
     instance->computedLevel = 0;
     instance->dirty = 1;
     instance->linearizationDirty = 1;
+    if (instance->fmuType == fmi2CoSimulation) instance->inputsChanged = 1;
 }
 
 template <typename T>

@@ -314,6 +314,11 @@ TEST_F(PelloryCS, StatusQueriesAndAsynchronousCallsAreAnswered) {
     fmi2Integer i = 0;
     EXPECT_EQ(api().GetIntegerStatus(c_, fmi2LastSuccessfulTime, &i), fmi2Discard);
     EXPECT_EQ(last(), "Discard|fmi2GetIntegerStatus: fmiStatusKind 2 unknown");
+    // A known kind without a place for the answer is told as such.
+    EXPECT_EQ(api().GetRealStatus(c_, fmi2LastSuccessfulTime, nullptr), fmi2Warning);
+    EXPECT_EQ(last(), "Warning|fmi2GetRealStatus: value is a null pointer, ignoring call");
+    EXPECT_EQ(api().GetBooleanStatus(c_, fmi2Terminated, nullptr), fmi2Warning);
+    EXPECT_EQ(last(), "Warning|fmi2GetBooleanStatus: value is a null pointer, ignoring call");
     fmi2Status s = fmi2OK;
     EXPECT_EQ(api().GetStatus(c_, fmi2DoStepStatus, &s), fmi2Discard);
     EXPECT_EQ(last(), "Discard|fmi2GetStatus: not supported since asynchronous execution of fmiDoStep is not supported");
