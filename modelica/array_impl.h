@@ -324,14 +324,15 @@ struct Ops {
     }
 
     // a[list]: the list is walked three times (count, sizes and checks, records).
+    // The capacity of the record buffer is checked only by the last walk, so a
+    // list with more subscripts than the array has dimensions is reported as such.
     static A subscript(A a, va_list list) {
         int nargs = 0;
         int ndims = a.ndims;
         {
             va_list ap;
             va_copy(ap, list);
-            for (int i = 0;; ++i) {
-                RuntimeAssert(i + 4 < num_VA_handler, "i+4<num_VA_handler", "Out of memory for va_list");
+            for (;;) {
                 IndexSpec s = readIndexSpec(&ap);
                 if (s.kind == IndexEnd) break;
                 if (s.kind == IndexScalar) {
@@ -416,8 +417,7 @@ struct Ops {
         {
             va_list ap;
             va_copy(ap, list);
-            for (int i = 0;; ++i) {
-                RuntimeAssert(i + 4 < num_VA_handler, "i+4<num_VA_handler", "Out of memory for va_list");
+            for (;;) {
                 IndexSpec s = readIndexSpec(&ap);
                 if (s.kind == IndexEnd) break;
                 switch (s.kind) {

@@ -56,27 +56,40 @@ struct CLocaleScope {
     CLocaleScope& operator=(const CLocaleScope&) = delete;
 };
 
-locale_t handle() {
-    locale_t c = *getCLocale();
-    return c != (locale_t)0 ? c : uselocale((locale_t)0);
-}
-
 // Character classes: only -1 (end of file) to 255 belong to any class.
 bool inTable(int c) { return c >= -1 && c <= 255; }
 } // namespace
 
-double atof_C(const char* text) { return strtod_l(text, nullptr, handle()); }
-int atoi_C(const char* text) { return static_cast<int>(strtol_l(text, nullptr, 10, handle())); }
-int atol_C(const char* text) { return static_cast<int>(strtol_l(text, nullptr, 10, handle())); }
-int stricmp_C(const char* a, const char* b) { return strcasecmp_l(a, b, handle()); }
-int isalnum_C(int c) { return inTable(c) && c != -1 ? isalnum_l(c, handle()) : 0; }
-int isalpha_C(int c) { return inTable(c) && c != -1 ? isalpha_l(c, handle()) : 0; }
-int isdigit_C(int c) { return inTable(c) && c != -1 ? isdigit_l(c, handle()) : 0; }
-int islower_C(int c) { return inTable(c) && c != -1 ? islower_l(c, handle()) : 0; }
-int isupper_C(int c) { return inTable(c) && c != -1 ? isupper_l(c, handle()) : 0; }
-int isspace_C(int c) { return inTable(c) && c != -1 ? isspace_l(c, handle()) : 0; }
-int toupper_C(int c) { return inTable(c) && c != -1 ? toupper_l(c, handle()) : c; }
-int tolower_C(int c) { return inTable(c) && c != -1 ? tolower_l(c, handle()) : c; }
+// When the "C" locale object could not be created the wrappers behave as in
+// the process's current locale: they call the plain functions, because the
+// locale-taking variants accept no handle that stands for it.
+double atof_C(const char* text) {
+    locale_t c = *getCLocale();
+    return c != (locale_t)0 ? strtod_l(text, nullptr, c) : strtod(text, nullptr);
+}
+int atoi_C(const char* text) {
+    locale_t c = *getCLocale();
+    return static_cast<int>(c != (locale_t)0 ? strtol_l(text, nullptr, 10, c) : strtol(text, nullptr, 10));
+}
+int atol_C(const char* text) { return atoi_C(text); }
+int stricmp_C(const char* a, const char* b) {
+    locale_t c = *getCLocale();
+    return c != (locale_t)0 ? strcasecmp_l(a, b, c) : strcasecmp(a, b);
+}
+
+#define CHARACTER_CLASS(name, outside)                                                                                \
+    if (!inTable(c) || c == -1) return outside;                                                                       \
+    locale_t locale = *getCLocale();                                                                                  \
+    return locale != (locale_t)0 ? name##_l(c, locale) : name(c)
+
+int isalnum_C(int c) { CHARACTER_CLASS(isalnum, 0); }
+int isalpha_C(int c) { CHARACTER_CLASS(isalpha, 0); }
+int isdigit_C(int c) { CHARACTER_CLASS(isdigit, 0); }
+int islower_C(int c) { CHARACTER_CLASS(islower, 0); }
+int isupper_C(int c) { CHARACTER_CLASS(isupper, 0); }
+int isspace_C(int c) { CHARACTER_CLASS(isspace, 0); }
+int toupper_C(int c) { CHARACTER_CLASS(toupper, c); }
+int tolower_C(int c) { CHARACTER_CLASS(tolower, c); }
 
 #define SCAN_STREAM(format, ...)                                                                                      \
     CLocaleScope scope;                                                                                               \

@@ -21,9 +21,15 @@ char* keepText(const char* text) {
     return r;
 }
 
-// A negative width left-justifies in a field of its magnitude; bound it like
-// the positive one so the text always fits the conversion buffer.
-int boundedWidth(int minwidth) { return minwidth < -39 ? -39 : minwidth; }
+// Every conversion formats into a buffer of this size and keeps what fits.
+constexpr int kConversionBuffer = 112;
+
+// A negative width left-justifies in a field of its magnitude. Padding beyond
+// the conversion buffer would be cut anyway, so the field is bounded there,
+// which also keeps the formatter away from widths it cannot negate.
+int boundedWidth(int minwidth) {
+    return minwidth < -(kConversionBuffer - 1) ? -(kConversionBuffer - 1) : minwidth;
+}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -90,21 +96,21 @@ char* SimpleStringConcat(const char* a, const char* b) {
 
 char* RealToString(double x, int minwidth, int precision) {
     RuntimeAssert(precision < 40 && minwidth < 40, "precision<40 && minwidth<40", "");
-    char buf[112];
+    char buf[kConversionBuffer];
     snprintf(buf, sizeof buf, "%*.*g", boundedWidth(minwidth), precision, x);
     return keepText(buf);
 }
 
 char* IntegerToString(int i, int minwidth, int precision) {
     RuntimeAssert(precision < 40 && minwidth < 40, "precision<40 && minwidth<40", "");
-    char buf[112];
+    char buf[kConversionBuffer];
     snprintf(buf, sizeof buf, "%*.*d", boundedWidth(minwidth), precision, i);
     return keepText(buf);
 }
 
 char* RealToStringJustified(double x, int leftJustified, int minwidth, int precision) {
     RuntimeAssert(precision < 40 && minwidth < 40, "precision<40 && minwidth<40", "");
-    char buf[112];
+    char buf[kConversionBuffer];
     if (leftJustified)
         snprintf(buf, sizeof buf, "%-*.*g", boundedWidth(minwidth), precision, x);
     else
@@ -118,7 +124,7 @@ char* RealToStringDefault(double x, int leftJustified, int minwidth) {
 
 char* IntegerToStringJustified(int i, int leftJustified, int minwidth) {
     RuntimeAssert(minwidth < 40, "minwidth<40", "");
-    char buf[112];
+    char buf[kConversionBuffer];
     if (leftJustified)
         snprintf(buf, sizeof buf, "%-*d", boundedWidth(minwidth), i);
     else
@@ -129,7 +135,7 @@ char* IntegerToStringJustified(int i, int leftJustified, int minwidth) {
 char* BooleanToString(int b, int leftJustified, int minwidth) {
     RuntimeAssert(minwidth < 40, "minwidth<40", "");
     const char* text = b ? "true" : "false";
-    char buf[112];
+    char buf[kConversionBuffer];
     if (leftJustified)
         snprintf(buf, sizeof buf, "%-*s", boundedWidth(minwidth), text);
     else
@@ -141,7 +147,7 @@ char* RealToStringFormat(double x, const char* format) {
     RuntimeAssert(format && isRealConversion(format), "isRealConversion(format)",
                   "The format of String must be a single Real conversion such as 10.3f");
     const char* fullFormat = SimpleStringConcat("%", format);
-    char buf[112];
+    char buf[kConversionBuffer];
     memset(buf, 0, sizeof buf);
     const int n = snprintf(buf, sizeof buf, fullFormat, x);
     RuntimeAssert(n >= 0 && n < 100, "buf[99]=='\\0'", "");

@@ -4,6 +4,8 @@
 // family (pointers only, printing texts).
 #include <stddef.h>
 
+#include <functional>
+
 #include "test_arrays_support.h"
 
 namespace {
@@ -36,6 +38,10 @@ struct Family<RealArray> {
     static RealArray arrayOf(RealArray a, RealArray b) { return RealArrayOfArrays(2, &a, &b); }
     static RealArray recordSlice(RealArray records, int offset) { return RealRecordSlice(records, offset); }
     static RealArray row(RealArray a, int i) { return RealSubscript(a, IndexScalar, i, IndexEnd); }
+    template <typename... Subscripts>
+    static RealArray subscript(RealArray a, Subscripts... list) {
+        return RealSubscript(a, list...);
+    }
     static void assignRows(RealArray value, RealArray out, IntegerArray* rows) {
         RealSubscriptAssign(value, out, IndexVector, rows, IndexColon, IndexEnd);
     }
@@ -69,6 +75,10 @@ struct Family<IntegerArray> {
     static IntegerArray arrayOf(IntegerArray a, IntegerArray b) { return IntegerArrayOfArrays(2, &a, &b); }
     static IntegerArray recordSlice(RealArray records, int offset) { return IntegerRecordSlice(records, offset); }
     static IntegerArray row(IntegerArray a, int i) { return IntegerSubscript(a, IndexScalar, i, IndexEnd); }
+    template <typename... Subscripts>
+    static IntegerArray subscript(IntegerArray a, Subscripts... list) {
+        return IntegerSubscript(a, list...);
+    }
     static void assignRows(IntegerArray value, IntegerArray out, IntegerArray* rows) {
         IntegerSubscriptAssign(value, out, IndexVector, rows, IndexColon, IndexEnd);
     }
@@ -102,6 +112,10 @@ struct Family<StringArray> {
     static StringArray arrayOf(StringArray a, StringArray b) { return StringArrayOfArrays(2, &a, &b); }
     static StringArray recordSlice(RealArray records, int offset) { return StringRecordSlice(records, offset); }
     static StringArray row(StringArray a, int i) { return StringSubscript(a, IndexScalar, i, IndexEnd); }
+    template <typename... Subscripts>
+    static StringArray subscript(StringArray a, Subscripts... list) {
+        return StringSubscript(a, list...);
+    }
     static void assignRows(StringArray value, StringArray out, IntegerArray* rows) {
         StringSubscriptAssign(value, out, IndexVector, rows, IndexColon, IndexEnd);
     }
@@ -229,6 +243,19 @@ TYPED_TEST(FamilyTest, SubscriptingWithTheSameChecks) {
     EXPECT_EQ(elementsOf(m), this->values({7, 7, 2, 3, 7, 7}));
     EXPECT_EQ(this->failure([&] { F::assignRows(F::matrix(3, 2), m, &rows); }),
               "a.dims[a_dim]==v.dims[0] | Assignment array subscripting: A[vect]=B must have identical sizes");
+}
+
+TYPED_TEST(FamilyTest, TooManySubscriptsAreReportedBeforeTheListCapacity) {
+    using F = typename TestFixture::F;
+#define C8 IndexColon, IndexColon, IndexColon, IndexColon, IndexColon, IndexColon, IndexColon, IndexColon
+    TypeParam m = F::matrix(2, 2);
+    const std::function<void()> lists[] = {
+        [&] { F::subscript(m, IndexColon, IndexColon, IndexColon, IndexEnd); },
+        [&] { F::subscript(m, C8, C8, C8, C8, C8, C8, C8, C8, C8, C8, C8, C8, IndexEnd); }, // 96 subscripts
+    };
+#undef C8
+    for (const auto& list : lists)
+        EXPECT_EQ(this->failure(list), "nargs<=a.ndims | Too many subscripts for array");
 }
 
 TYPED_TEST(FamilyTest, CopiesFillsAndColumnMajor) {

@@ -58,6 +58,15 @@ TEST_F(RealOps, Ranges) {
     EXPECT_EQ(failure([] { RealLinspace(0, 1, -5); }), "n>=2 | Linspace number of point>=2");
 }
 
+TEST_F(RealOps, RangeEndsSurviveRoundingOfFractionalStrides) {
+    const struct {
+        double start, stop, stride;
+        int count;
+    } cases[] = {{0, 0.3, 0.1, 4}, {0, 0.7, 0.1, 8}};
+    for (const auto& c : cases)
+        EXPECT_EQ(RealNrElements(RealRange(c.start, c.stop, c.stride)), c.count) << c.stop;
+}
+
 TEST_F(RealOps, ProductsAndTheirChecks) {
     RealArray a = realMatrix(2, 3, {1, 2, 3, 4, 5, 6});
     RealArray b = realMatrix(3, 2, {7, 8, 9, 10, 11, 12});

@@ -1,11 +1,21 @@
 // Number conversion and formatting stay in the "C" locale whatever the
 // process locale is.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <stdarg.h>
 #include <stdio.h>
 
 #include "locale_c.h"
+
+// This binary's newlocale fails while asked to, so that the wrappers can be
+// run without their locale object; otherwise it is the C library's.
+static bool failLocaleCreation = false;
+extern "C" locale_t newlocale(int mask, const char* name, locale_t base) noexcept {
+    using Create = locale_t (*)(int, const char*, locale_t);
+    static const Create create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "newlocale"));
+    return failLocaleCreation ? (locale_t)0 : create(mask, name, base);
+}
 
 namespace {
 
@@ -94,6 +104,32 @@ TEST(LocaleWrappers, CharacterClassesAndScans) {
     EXPECT_STREQ(text, "text before ");
     EXPECT_STREQ(bracket, "[");
     fclose(f);
+}
+
+// The "C" locale object could not be created: the wrappers work in the
+// process's locale (here "C") instead.
+class WithoutLocaleObject : public ::testing::Test {
+protected:
+    void SetUp() override {
+        freeCLocale();
+        failLocaleCreation = true;
+        getCLocale();
+        failLocaleCreation = false;
+        ASSERT_EQ(*getCLocale(), (locale_t)0);
+    }
+    void TearDown() override { freeCLocale(); }
+};
+
+TEST_F(WithoutLocaleObject, WrappersUseThePlainFunctions) {
+    EXPECT_EQ(atof_C("1.5"), 1.5);
+    EXPECT_EQ(atoi_C("42x"), 42);
+    EXPECT_EQ(stricmp_C("ABC", "abc"), 0);
+    EXPECT_NE(isalpha_C('a'), 0);
+    EXPECT_EQ(isdigit_C('a'), 0);
+    EXPECT_EQ(toupper_C('q'), 'Q');
+    char buffer[16];
+    EXPECT_EQ(sprintf_C(buffer, "%g", 0.5), 3);
+    EXPECT_STREQ(buffer, "0.5");
 }
 
 } // namespace

@@ -55,11 +55,13 @@ TEST_F(SimpleStrings, WidthAndPrecisionLimits) {
     EXPECT_EQ(strlen(RealToString(1, 39, 3)), 39u);
     EXPECT_EQ(strlen(IntegerToString(1, 3, 39)), 39u);
     EXPECT_EQ(strlen(BooleanToString(0, 1, 39)), 39u);
-    // A negative width left-justifies; a huge one is bounded like the positive limit.
+    // A negative width left-justifies in a field of its magnitude; only what
+    // does not fit the 111 characters of the conversion buffer is cut.
     EXPECT_STREQ(RealToString(1, -4, 3), "1   ");
-    EXPECT_EQ(std::string(RealToString(1, -1000000, 3)), "1" + std::string(38, ' '));
-    EXPECT_EQ(strlen(IntegerToStringJustified(5, 0, INT32_MIN)), 39u);
-    EXPECT_EQ(strlen(BooleanToString(1, 1, -50)), 39u);
+    EXPECT_EQ(std::string(RealToString(1, -50, 3)), "1" + std::string(49, ' '));
+    EXPECT_EQ(std::string(RealToString(1, -1000000, 3)), "1" + std::string(110, ' '));
+    EXPECT_EQ(strlen(IntegerToStringJustified(5, 0, INT32_MIN)), 111u);
+    EXPECT_EQ(strlen(BooleanToString(1, 1, -50)), 50u);
     EXPECT_EQ(strlen(RealToStringJustified(-1.2345678901234567e-300, 0, -39, 39)), 46u);
 }
 
