@@ -329,6 +329,28 @@ TEST_F(UtilityFiles, TheCacheKeepsOneStreamPerName) {
     EXPECT_EQ(openFiles(), base + 1);
 }
 
+TEST_F(UtilityFiles, TheNextLineContinuesTheStreamAndTheEndOfFileDropsIt) {
+    // Rewritten in place after line 1: the cached stream goes on from where
+    // it stands (its byte 4 begins "two" in both contents); rewinding and
+    // skipping a line again would give "A".
+    write("lines.txt", "one\ntwo\n");
+    EXPECT_EQ(line(1), "one");
+    write("lines.txt", "x\nA\ntwo\n");
+    EXPECT_EQ(line(2), "two");
+
+    // At the end of the file the stream is dropped: the next read opens the
+    // file anew and sees what was renamed over it.
+    write("lines.txt", "a\n");
+    ModelicaStreams_closeFile("lines.txt");
+    EXPECT_EQ(line(1), "a");
+    int eof = 0;
+    EXPECT_EQ(line(2, &eof), "");
+    EXPECT_EQ(eof, 1);
+    write("new.txt", "b\n");
+    fs::rename("new.txt", "lines.txt");
+    EXPECT_EQ(line(1), "b");
+}
+
 // Fails the n-th allocation of the cache (counted from 1).
 int allocationsLeft = 0;
 void* failingAllocate(size_t size) { return --allocationsLeft == 0 ? nullptr : malloc(size); }
