@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "external_utilities.h"
 
@@ -114,6 +115,13 @@ FILE* openFileForReading(const char* fileName, int n) {
     }
     if (!fp) {
         fp = fopen(fileName, "r");
+        // A directory opens for reading here, but has no lines to read.
+        struct stat status;
+        if (fp && fstat(fileno(fp), &status) == 0 && S_ISDIR(status.st_mode)) {
+            fclose(fp);
+            fp = nullptr;
+            errno = EISDIR;
+        }
         if (!fp) {
             ModelicaFormatError("Not possible to open file \"%s\" for reading:\n%s\n", fileName, strerror(errno));
             return nullptr;

@@ -1,13 +1,19 @@
 // Matrix-file functions of generated code: files are opened without a class
 // check and walked matrix by matrix in file order until the requested name
 // is met. Every check releases the file and the matrix record before it
-// raises, so a failed read leaks nothing.
+// raises, so a failed read leaks nothing. Outside an evaluation a failed
+// check returns (the failure stays in the status word): the function then
+// returns at once with an empty result and reads nothing more.
 #include "matrix_files.h"
 
 #include <stdarg.h>
 #include <string.h>
 #include <sys/stat.h>
 
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "amat.h"
@@ -24,6 +30,20 @@ const char kIntegerRequired[] = "Integer matrix required";
 const char kOnlyMatrices[] = "Current version can only read scalars, vectors, and matrices";
 const char kReadFailed[] = "Read of matrix failed";
 const char kWriteMustSucceed[] = "Write of matrix must succeed";
+const char kTooManyMatricesCondition[] = "matrices<=100000";
+const char kTooManyMatrices[] = "Too many matrices in file";
+
+// No sound matrix file holds more matrices than this. A source that yields
+// matrices for ever (a device such as /dev/zero, a FIFO fed without end)
+// ends its walk here instead of running on.
+enum { kMaxMatrices = 100000 };
+
+// Raises the check when it failed; returns whether it held, so that callers
+// can return at once when no trap is armed and the raise comes back.
+bool check(bool ok, const char* condition, const char* message) {
+    if (!ok) RuntimeAssert(0, condition, message);
+    return ok;
+}
 
 // Room for "<name>.size" with names of up to 202 characters.
 enum { kSizeNameSize = 208 };
@@ -66,32 +86,43 @@ public:
         return ret;
     }
     // Reads the next matrix in place of the previous one; the reader's code.
+    // Past the bound on matrices per walk nothing is read: 5 (an error).
     int next(int trimBlanks = 1) {
         amatFreeMatrix(&matrix_);
+        if (count_ >= kMaxMatrices) return 5;
+        ++count_;
         return amatGetMatrix(&file_, &matrix_, 0, nullptr, trimBlanks);
     }
+    // True once the walk has read as many matrices as any sound file holds.
+    bool atBound() const { return count_ >= kMaxMatrices; }
     void release() {
         amatFreeMatrix(&matrix_);
         if (open_) amatGetClose(&file_);
         open_ = false;
     }
-    // A failed check: releases everything, then raises the runtime error.
-    void require(bool ok, const char* condition, const char* message) {
-        if (ok) return;
+    // A failed check releases everything, then raises the runtime error.
+    // Returns whether the check held.
+    bool require(bool ok, const char* condition, const char* message) {
+        if (ok) return true;
         char text[AMAT_MESSAGE_SIZE];
         snprintf_C(text, sizeof text, "%s", message);
         release();
         RuntimeAssert(0, condition, text);
+        return false;
     }
-    // Walks on to the matrix named `name`: a read error or the end of the
-    // file raises with the library's message. Matrices without elements are
-    // passed like any other.
-    int walkTo(const char* name) {
-        for (;;) {
-            const int ret = next();
-            require(ret <= 1, "ret<=1", amatMessage);
-            if (hasName(matrix_, name)) return ret;
-        }
+    // One step of a walk: false after the failed check of a read error, the
+    // end of the file, or the bound on matrices.
+    bool step(int* ret, int trimBlanks = 1) {
+        if (!require(!atBound(), kTooManyMatricesCondition, kTooManyMatrices)) return false;
+        *ret = next(trimBlanks);
+        return require(*ret <= 1, "ret<=1", amatMessage);
+    }
+    // Walks on to the matrix named `name`; false after a failed check.
+    // Matrices without elements are passed like any other.
+    bool walkTo(const char* name, int* ret) {
+        while (step(ret))
+            if (hasName(matrix_, name)) return true;
+        return false;
     }
     const AmatMatrix& matrix() const { return matrix_; }
     AmatMatrix& matrix() { return matrix_; }
@@ -100,6 +131,7 @@ private:
     AmatGetFile file_;
     AmatMatrix matrix_;
     bool open_ = false;
+    int count_ = 0; // matrices read so far
 };
 
 const char* typeText(AmatType type) {
@@ -117,6 +149,34 @@ char* simpleCopy(const char* text) {
     return copy;
 }
 
+// The rows of string tables read from files. Generated code may keep a
+// string parameter beyond the evaluation that read it, and a table may be
+// larger than the per-thread string buffer, so the rows live on the heap:
+// each distinct text once, in one process-wide set shared by all threads
+// under its own lock, released when the library is unloaded. Reading a table
+// again adds nothing.
+struct KeptTexts {
+    std::mutex lock;
+    std::unordered_set<std::string> texts; // nodes never move: c_str() stays valid
+};
+
+KeptTexts& keptTexts() {
+    static KeptTexts kept;
+    return kept;
+}
+
+// The kept copy of the text; null when memory runs out.
+const char* keepText(const char* text) {
+    if (text == nullptr || *text == '\0') return "";
+    KeptTexts& kept = keptTexts();
+    std::lock_guard<std::mutex> guard(kept.lock);
+    try {
+        return kept.texts.emplace(text).first->c_str();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 // Closes a file being written after a failure, keeping the failure's message.
 void closeAfterFailure(AmatPutFile* file) {
     char saved[AMAT_MESSAGE_SIZE];
@@ -131,13 +191,18 @@ void freeMatrices(std::vector<AmatMatrix>& matrices) {
 }
 
 // Reads every matrix of an existing file except the one named `skip`. False
-// when the file cannot be read to its end: it is then left as it is.
+// when the file cannot be read to its end within the bound on matrices: it
+// is then left as it is.
 bool readOtherMatrices(const char* fileName, const char* skip, std::vector<AmatMatrix>& kept) {
     AmatGetFile file;
     memset(&file, 0, sizeof file);
     if (amatGetOpen(fileName, "NoClass", "0.0", &file) != 0) return false;
     int ret = 0;
-    for (;;) {
+    for (int count = 0;; ++count) {
+        if (count >= kMaxMatrices) {
+            ret = 5;
+            break;
+        }
         AmatMatrix m;
         amatInitMatrix(&m);
         ret = amatGetNextMatrix(&file, &m);
@@ -188,63 +253,77 @@ struct ParameterArray {
 
 // The data matrix `name` as ndims-dimensional array. Arrays of more than two
 // dimensions take their sizes from the size matrix "<name>.size" that must
-// precede the data matrix and match its element count.
-ParameterArray readParameterArray(const char* fileName, const char* name, int ndims, bool real) {
-    RuntimeAssert(ndims >= 1, "(ndims >= 1)", kOnlyMatrices);
-    ParameterArray result{SizeAlloc(ndims), nullptr};
+// precede the data matrix and match its element count. False after a failed
+// check: the sizes are then 0 and there are no elements.
+bool readParameterArray(const char* fileName, const char* name, int ndims, bool real, ParameterArray* result) {
+    result->dims = nullptr;
+    result->data = nullptr;
+    if (!check(ndims >= 1, "(ndims >= 1)", kOnlyMatrices)) return false;
+    result->dims = SizeAlloc(ndims);
+    for (int i = 0; i < ndims; ++i) result->dims[i] = 0;
     char sizeName[kSizeNameSize] = "";
-    if (ndims > 2) RuntimeAssert(sizeMatrixName(sizeName, name), "strlen(name)<=202", "Name of matrix too long");
+    if (ndims > 2 && !check(sizeMatrixName(sizeName, name), "strlen(name)<=202", "Name of matrix too long"))
+        return false;
+    int32_t* dims = result->dims;
     Reading reading;
     bool found = false;
     bool sizeFound = false;
     if (reading.open(fileName) == 0) {
-        for (;;) {
-            const int ret = reading.next();
-            reading.require(ret <= 1, "ret<=1", amatMessage);
+        int ret = 0;
+        while (!found) {
+            if (!reading.step(&ret)) break;
             const AmatMatrix& m = reading.matrix();
             if (hasName(m, name)) {
-                if (real)
-                    reading.require(isNumeric(m.type), kNumericTypeCondition, kNoStringMatrices);
-                else
-                    reading.require(m.type == integerMatrix, "amatrix.type==integerMatrix", kIntegerRequired);
+                const bool typeOk =
+                    real ? reading.require(isNumeric(m.type), kNumericTypeCondition, kNoStringMatrices)
+                         : reading.require(m.type == integerMatrix, "amatrix.type==integerMatrix", kIntegerRequired);
+                if (!typeOk) break;
                 const int64_t n = static_cast<int64_t>(m.nrow) * m.ncol;
-                reading.require(n <= INT32_MAX, "n<=2147483647", "Too many array elements");
+                if (!reading.require(n <= INT32_MAX, "n<=2147483647", "Too many array elements")) break;
                 if (ndims > 2) {
-                    reading.require(sizeFound, "sizeFound", "Size matrix required for more than two dimensions");
+                    if (!reading.require(sizeFound, "sizeFound", "Size matrix required for more than two dimensions"))
+                        break;
                     int64_t product = 1;
-                    for (int i = 0; i < ndims && product <= n; ++i) product *= result.dims[i];
-                    reading.require(product == n, "product(size)==rows*cols",
-                                    "Size matrix does not match the data matrix");
+                    for (int i = 0; i < ndims && product <= n; ++i) product *= dims[i];
+                    if (!reading.require(product == n, "product(size)==rows*cols",
+                                         "Size matrix does not match the data matrix"))
+                        break;
                 } else {
-                    result.dims[0] = m.nrow;
-                    if (ndims == 2) result.dims[1] = m.ncol;
+                    dims[0] = m.nrow;
+                    if (ndims == 2) dims[1] = m.ncol;
                 }
                 if (real) {
                     double* data = RealAlloc(static_cast<int>(n));
                     for (int64_t k = 0; k < n; ++k) data[k] = elementAsDouble(m, k);
-                    result.data = data;
+                    result->data = data;
                 } else {
                     int32_t* data = IntegerAlloc(static_cast<int>(n));
                     if (n > 0) memcpy(data, m.data, static_cast<size_t>(n) * sizeof(int32_t));
-                    result.data = data;
+                    result->data = data;
                 }
                 found = true;
-                break;
-            }
-            if (ndims > 2 && hasName(m, sizeName) && m.nrow == ndims) {
-                reading.require(m.type == integerMatrix, "amatrix.type == integerMatrix", kIntegerRequired);
-                const int32_t* sizes = static_cast<const int32_t*>(m.data);
-                for (int i = 0; i < ndims; ++i) {
-                    reading.require(sizes[i] >= 0, "size>=0", "Array sizes must not be negative");
-                    result.dims[i] = sizes[i];
+            } else if (ndims > 2 && hasName(m, sizeName) && m.nrow == ndims) {
+                if (!reading.require(m.type == integerMatrix, "amatrix.type == integerMatrix", kIntegerRequired))
+                    break;
+                const int32_t* values = static_cast<const int32_t*>(m.data);
+                bool sizesOk = true;
+                for (int i = 0; i < ndims && sizesOk; ++i) {
+                    sizesOk = reading.require(values[i] >= 0, "size>=0", "Array sizes must not be negative");
+                    if (sizesOk) dims[i] = values[i];
                 }
+                if (!sizesOk) break;
                 sizeFound = true;
             }
         }
+        // The walk ends at the data matrix or after a failed check, which
+        // has released the file already.
+        if (!found) {
+            for (int i = 0; i < ndims; ++i) dims[i] = 0;
+            return false;
+        }
     }
     reading.release();
-    RuntimeAssert(found, "found", kReadFailed);
-    return result;
+    return check(found, "found", kReadFailed);
 }
 
 // Writes one array record of generated code: `record` points to a RealArray,
@@ -298,6 +377,37 @@ int putScalar(AmatPutFile* file, const char* name, int type, va_list* ap) {
     return 1;
 }
 
+// The rows of the named string table; false after a failed check, with no
+// rows then.
+bool readStringTable(const char* fileName, const char* name, int ndims, StringArray* result) {
+    if (!check(ndims >= 1, "(ndims >= 1)", kOnlyMatrices)) return false;
+    if (!check(ndims == 1, "(ndims<=1)&&(ndims>=1)", "Current version can only read scalars and vectors"))
+        return false;
+    bool found = false;
+    Reading reading;
+    if (reading.open(fileName) == 0) {
+        int ret = 0;
+        if (!reading.walkTo(name, &ret)) return false;
+        const AmatMatrix& m = reading.matrix();
+        if (!reading.require(m.type == charMatrix, "amatrix.type == charMatrix", "Only string matrices allowed"))
+            return false;
+        // The rows are kept as heap copies (keepText); the record's own rows
+        // are freed with it.
+        const char** data = StringPointerAlloc(m.nrow);
+        const char* const* rows = static_cast<const char* const*>(m.data);
+        for (int i = 0; i < m.nrow; ++i) {
+            data[i] = keepText(rows != nullptr ? rows[i] : nullptr);
+            if (!reading.require(data[i] != nullptr, "copy!=NULL", "Not enough memory to copy the strings"))
+                return false;
+        }
+        result->dims[0] = m.nrow;
+        result->data = data;
+        found = true;
+    }
+    reading.release();
+    return check(found, "found", kReadFailed);
+}
+
 } // namespace
 
 extern "C" {
@@ -305,14 +415,15 @@ extern "C" {
 RealArray readRealMatrix(const char* fileName, const char* matrixName, int nrow, int ncol) {
     RealArray result = RealMatrixAlloc(nrow, ncol);
     Reading reading;
-    reading.require(reading.open(fileName) == 0, "ret==0", amatMessage);
-    const int ret = reading.walkTo(matrixName);
+    int ret = 0;
+    if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return result;
+    if (!reading.walkTo(matrixName, &ret)) return result;
     const AmatMatrix& m = reading.matrix();
     // A matrix without elements comes back with no sizes: it fits any
     // request without elements.
     const bool sizesMatch = ret == 1 ? static_cast<int64_t>(nrow) * ncol == 0 : nrow == m.nrow && ncol == m.ncol;
-    reading.require(sizesMatch, "rows==amatrix.nrow && cols==amatrix.ncol", kDimensionIncorrect);
-    reading.require(isNumeric(m.type), kNumericTypeCondition, kNoStringMatrices);
+    if (!reading.require(sizesMatch, "rows==amatrix.nrow && cols==amatrix.ncol", kDimensionIncorrect)) return result;
+    if (!reading.require(isNumeric(m.type), kNumericTypeCondition, kNoStringMatrices)) return result;
     if (ret == 0)
         for (int i = 0; i < nrow; ++i)
             for (int j = 0; j < ncol; ++j)
@@ -323,9 +434,12 @@ RealArray readRealMatrix(const char* fileName, const char* matrixName, int nrow,
 
 IntegerArray readMatrixSize(const char* fileName, const char* matrixName) {
     IntegerArray result = IntegerVectorAlloc(2);
+    result.data[0] = 0;
+    result.data[1] = 0;
     Reading reading;
-    reading.require(reading.open(fileName) == 0, "ret==0", amatMessage);
-    reading.walkTo(matrixName);
+    int ret = 0;
+    if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return result;
+    if (!reading.walkTo(matrixName, &ret)) return result;
     result.data[0] = reading.matrix().nrow;
     result.data[1] = reading.matrix().ncol;
     reading.release();
@@ -336,8 +450,12 @@ StringArray readMatrixNames(const char* fileName) {
     int count = 0;
     {
         Reading reading;
-        reading.require(reading.open(fileName) == 0, "ret==0", amatMessage);
-        while (count < INT32_MAX && reading.next() <= 1) ++count;
+        if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return StringMatrixAlloc(0, 2);
+        // The walk ends at the first read that fails, without raising; only
+        // a source that never ends is an error.
+        while (reading.next() <= 1) ++count;
+        if (!reading.require(!reading.atBound(), kTooManyMatricesCondition, kTooManyMatrices))
+            return StringMatrixAlloc(0, 2);
     }
     StringArray result = StringMatrixAlloc(count, 2);
     for (int k = 0; k < 2 * count; ++k) result.data[k] = "";
@@ -353,7 +471,7 @@ StringArray readMatrixNames(const char* fileName) {
 }
 
 int writeRealMatrix(const char* fileName, const char* matrixName, RealArray matrix, int append) {
-    RuntimeAssert(matrix.ndims == 2, "mat.ndims==2", "Only writing of matrices");
+    if (!check(matrix.ndims == 2, "mat.ndims==2", "Only writing of matrices")) return 0;
     const SavedMarks marks = PushMark();
     const RealArray columns = RealToColumnMajor(matrix);
     AmatMatrix m;
@@ -364,55 +482,43 @@ int writeRealMatrix(const char* fileName, const char* matrixName, RealArray matr
 }
 
 RealArray readRealParameterArray(const char* fileName, const char* name, int ndims) {
-    const ParameterArray a = readParameterArray(fileName, name, ndims, true);
+    ParameterArray a;
+    const bool ok = readParameterArray(fileName, name, ndims, true, &a);
     const RealArray r{ndims, a.dims, static_cast<double*>(a.data)};
-    return ndims == 1 ? RealVector(r) : r;
+    return ok && ndims == 1 ? RealVector(r) : r;
 }
 
 double readRealParameter(const char* fileName, const char* name) {
-    return RealScalar(readRealParameterArray(fileName, name, 2));
+    ParameterArray a;
+    if (!readParameterArray(fileName, name, 2, true, &a)) return 0.0;
+    return RealScalar(RealArray{2, a.dims, static_cast<double*>(a.data)});
 }
 
 IntegerArray readIntegerParameterArray(const char* fileName, const char* name, int ndims) {
-    const ParameterArray a = readParameterArray(fileName, name, ndims, false);
+    ParameterArray a;
+    const bool ok = readParameterArray(fileName, name, ndims, false, &a);
     const IntegerArray r{ndims, a.dims, static_cast<int32_t*>(a.data)};
-    return ndims == 1 ? IntegerVector(r) : r;
+    return ok && ndims == 1 ? IntegerVector(r) : r;
 }
 
 int readIntegerParameter(const char* fileName, const char* name) {
-    return IntegerScalar(readIntegerParameterArray(fileName, name, 2));
+    ParameterArray a;
+    if (!readParameterArray(fileName, name, 2, false, &a)) return 0;
+    return IntegerScalar(IntegerArray{2, a.dims, static_cast<int32_t*>(a.data)});
 }
 
 StringArray readStringParameterArray(const char* fileName, const char* name, int ndims) {
-    RuntimeAssert(ndims >= 1, "(ndims >= 1)", kOnlyMatrices);
-    RuntimeAssert(ndims == 1, "(ndims<=1)&&(ndims>=1)", "Current version can only read scalars and vectors");
     StringArray result{1, SizeAlloc(1), nullptr};
-    bool found = false;
-    Reading reading;
-    if (reading.open(fileName) == 0) {
-        for (;;) {
-            const int ret = reading.next(0);
-            reading.require(ret <= 1, "ret<=1", amatMessage);
-            const AmatMatrix& m = reading.matrix();
-            if (!hasName(m, name)) continue;
-            reading.require(m.type == charMatrix, "amatrix.type == charMatrix", "Only string matrices allowed");
-            // The rows are copied into the per-thread string buffer, which the
-            // evaluation's marks release; the record's own rows are freed.
-            result.dims[0] = m.nrow;
-            result.data = StringPointerAlloc(m.nrow);
-            const char* const* rows = static_cast<const char* const*>(m.data);
-            for (int i = 0; i < m.nrow; ++i) result.data[i] = simpleCopy(rows != nullptr ? rows[i] : nullptr);
-            found = true;
-            break;
-        }
-    }
-    reading.release();
-    RuntimeAssert(found, "found", kReadFailed);
+    result.dims[0] = 0;
+    if (!readStringTable(fileName, name, ndims, &result)) return result;
     return StringVector(result);
 }
 
 const char* readStringParameter(const char* fileName, const char* name) {
-    return StringScalar(readStringParameterArray(fileName, name, 1));
+    StringArray result{1, SizeAlloc(1), nullptr};
+    result.dims[0] = 0;
+    if (!readStringTable(fileName, name, 1, &result)) return "";
+    return StringScalar(result);
 }
 
 int writeSizeMatrix(AmatPutFile* file, int ndims, const int32_t* dims, const char* name) {
@@ -430,8 +536,9 @@ int writeSizeMatrix(AmatPutFile* file, int ndims, const int32_t* dims, const cha
 void writeMatrices(const char* fileName, int count, ...) {
     AmatPutFile file;
     memset(&file, 0, sizeof file);
-    if (amatPutOpen(fileName, amatBinaryFormat, binNormal, "", "", "", &file) != 0)
-        RuntimeAssert(0, "false", "failed to open output file");
+    if (!check(amatPutOpen(fileName, amatBinaryFormat, binNormal, "", "", "", &file) == 0, "false",
+               "failed to open output file"))
+        return;
     va_list ap;
     va_start(ap, count);
     int ret = 0;
@@ -450,6 +557,7 @@ void writeMatrices(const char* fileName, int count, ...) {
     if (ret != 0) {
         closeAfterFailure(&file);
         RuntimeAssert(0, "ret==0", kWriteMustSucceed);
+        return;
     }
     RuntimeAssert(amatPutClose(&file) == 0, "ret==0", kWriteMustSucceed);
 }

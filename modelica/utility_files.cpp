@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,22 @@
 #include "utility_functions.h"
 
 namespace {
+
+// The environment is process-wide and the C library does not serialise
+// reading it against changing it: a read while another thread sets a new
+// variable can follow a freed pointer. Every read and write of the
+// environment in this library happens under this lock, and a value is
+// copied before the lock is left. A host that changes the environment itself
+// at the same time is beyond its reach.
+std::mutex environmentLock;
+
+// A heap copy of the variable's value, or null when it is not set (or no
+// copy could be made).
+char* copyEnvironmentValue(const char* name) {
+    std::lock_guard<std::mutex> guard(environmentLock);
+    const char* value = getenv(name);
+    return value ? strdup(value) : nullptr;
+}
 
 // Longest path handed back to the model, terminator included.
 enum { kPathBuffer = 1024 };
@@ -404,8 +421,9 @@ const char* ModelicaInternal_fullPath(const char* name) {
 }
 
 const char* ModelicaInternal_tempFileName(void) {
-    const char* directory = getenv("TMPDIR");
+    char* directory = copyEnvironmentValue("TMPDIR");
     std::string pattern = directory && *directory ? directory : "/tmp";
+    free(directory);
     while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
     if (pattern != "/") pattern += '/';
     pattern += "modelica_XXXXXX";
@@ -438,8 +456,7 @@ const char* ModelicaInternal_currentDirectory(void) {
 // ---- Environment, time, process ----
 
 void ModelicaInternal_getenv(const char* name, int convertToSlash, const char** content, int* exists) {
-    const char* value = name ? getenv(name) : nullptr;
-    char* copy = value ? strdup(value) : nullptr;
+    char* copy = name ? copyEnvironmentValue(name) : nullptr;
     if (!copy) {
         char* empty = ModelicaAllocateString(0);
         if (content) *content = empty ? empty : "";
@@ -476,9 +493,15 @@ void ModelicaInternal_setenv(const char* name, const char* value, int convertFro
     (void)convertFromSlash;
     name = orEmpty(name);
     value = orEmpty(value);
-    // An empty value removes the variable.
-    const int result = *value ? setenv(name, value, 1) : unsetenv(name);
-    if (result != 0) ModelicaFormatError("Not possible to set environment variable:\n%s", strerror(errno));
+    int result = 0;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> guard(environmentLock);
+        // An empty value removes the variable.
+        result = *value ? setenv(name, value, 1) : unsetenv(name);
+        error = errno;
+    }
+    if (result != 0) ModelicaFormatError("Not possible to set environment variable:\n%s", strerror(error));
 }
 
 void ModelicaInternal_localTime(int* ms, int* sec, int* min, int* hour, int* mday, int* mon, int* year) {
@@ -486,7 +509,11 @@ void ModelicaInternal_localTime(int* ms, int* sec, int* min, int* hour, int* mda
     clock_gettime(CLOCK_REALTIME, &now);
     struct tm local;
     memset(&local, 0, sizeof local);
-    localtime_r(&now.tv_sec, &local);
+    {
+        // The conversion reads the time zone from the environment.
+        std::lock_guard<std::mutex> guard(environmentLock);
+        localtime_r(&now.tv_sec, &local);
+    }
     if (ms) *ms = static_cast<int>(now.tv_nsec / 1000000);
     if (sec) *sec = local.tm_sec;
     if (min) *min = local.tm_min;

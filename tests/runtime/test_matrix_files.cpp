@@ -150,6 +150,28 @@ TEST_F(MatrixFiles, ParameterArraysRoundTripThroughWriteMatrices) {
     EXPECT_EQ(names(file)[3], "cube.size:Integer");
 }
 
+TEST_F(MatrixFiles, StringTableLargerThanTheStringBufferReadsBack) {
+    const std::string file = path("table.mat");
+    std::vector<std::string> rows;
+    std::vector<const char*> texts;
+    for (int k = 0; k < 170; ++k) rows.push_back(std::to_string(k) + std::string(60, 'a' + k % 26));
+    for (const std::string& row : rows) texts.push_back(row.c_str());
+    StringArray table = StringWrapData(texts.data(), 1, static_cast<int>(texts.size()));
+    EXPECT_EQ(failure([&] {
+                  writeMatrices(file.c_str(), 1, "table", 4, 1, &table);
+                  StringArray s = readStringParameterArray(file.c_str(), "table", 1);
+                  ASSERT_EQ(dimsOf(s), std::vector<int>{170});
+                  for (int k = 0; k < 170; ++k) EXPECT_EQ(s.data[k], rows[k]);
+              }),
+              "");
+}
+
+TEST_F(MatrixFiles, SourceWithoutEndEndsTheWalk) {
+    // /dev/zero yields matrices without elements for ever.
+    EXPECT_EQ(failure([] { readRealParameter("/dev/zero", "p"); }), "matrices<=100000 | Too many matrices in file");
+    EXPECT_EQ(failure([] { readMatrixNames("/dev/zero"); }), "matrices<=100000 | Too many matrices in file");
+}
+
 TEST_F(MatrixFiles, FailuresRaiseTheirChecksAndCloseTheFile) {
     const std::string file = path("f.mat");
     const std::string missing = path("missing.mat");

@@ -5,14 +5,17 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "external_utilities.h"
 #include "file_cache.h"
@@ -215,6 +218,27 @@ TEST_F(UtilityFiles, EnvironmentTimeAndProcess) {
     EXPECT_EQ(ModelicaInternal_processId(), static_cast<int>(getpid()));
 }
 
+TEST_F(UtilityFiles, EnvironmentReadWhileAnotherThreadSetsNewVariables) {
+    // Each new variable moves the process's table of variables, which a read
+    // of a missing variable walks to its end.
+    createThreadBuffers();
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int k = 0; k < 3000; ++k) ModelicaInternal_setenv(("UTILITY_TEST_" + std::to_string(k)).c_str(), "x", 0);
+        done = true;
+    });
+    int wrong = 0;
+    while (!done) {
+        char* mark = GetStringMark();
+        const GetenvResult r = ModelicaInternal_getenvResult("UTILITY_TEST_MISSING", 0);
+        if (r.exists != 0 || strcmp(r.content, "") != 0) ++wrong;
+        SetStringMark(mark);
+    }
+    writer.join();
+    EXPECT_EQ(wrong, 0);
+    for (int k = 0; k < 3000; ++k) ModelicaInternal_setenv(("UTILITY_TEST_" + std::to_string(k)).c_str(), "", 0);
+}
+
 TEST_F(UtilityFiles, WritingCountingAndReadingLines) {
     ModelicaInternal_writeString("a", "w.txt");
     ModelicaInternal_writeString("b", "w.txt");
@@ -241,6 +265,10 @@ TEST_F(UtilityFiles, WritingCountingAndReadingLines) {
               "Error when reading line 0 from file\n\"lines.txt\":\nThe line number must be 1 or more.");
     EXPECT_EQ(failure([] { ModelicaInternal_countLines("none"); }),
               "Not possible to open file \"none\" for reading:\nNo such file or directory\n");
+    // A directory opens on this system, but is refused as a file to read.
+    EXPECT_EQ(failure([] { ModelicaInternal_countLines("."); }),
+              "Not possible to open file \".\" for reading:\nIs a directory\n");
+    EXPECT_EQ(failure([&] { line(1, nullptr, "."); }), "Not possible to open file \".\" for reading:\nIs a directory\n");
 
     host().clearLog();
     ModelicaInternal_writeString("to the log", "");
@@ -299,6 +327,28 @@ TEST_F(UtilityFiles, TheCacheKeepsOneStreamPerName) {
     cacheFileForReading(first, "lines.txt", 0);
     cacheFileForReading(second, "lines.txt", 0);
     EXPECT_EQ(openFiles(), base + 1);
+}
+
+TEST_F(UtilityFiles, TheNextLineContinuesTheStreamAndTheEndOfFileDropsIt) {
+    // Rewritten in place after line 1: the cached stream goes on from where
+    // it stands (its byte 4 begins "two" in both contents); rewinding and
+    // skipping a line again would give "A".
+    write("lines.txt", "one\ntwo\n");
+    EXPECT_EQ(line(1), "one");
+    write("lines.txt", "x\nA\ntwo\n");
+    EXPECT_EQ(line(2), "two");
+
+    // At the end of the file the stream is dropped: the next read opens the
+    // file anew and sees what was renamed over it.
+    write("lines.txt", "a\n");
+    ModelicaStreams_closeFile("lines.txt");
+    EXPECT_EQ(line(1), "a");
+    int eof = 0;
+    EXPECT_EQ(line(2, &eof), "");
+    EXPECT_EQ(eof, 1);
+    write("new.txt", "b\n");
+    fs::rename("new.txt", "lines.txt");
+    EXPECT_EQ(line(1), "b");
 }
 
 // Fails the n-th allocation of the cache (counted from 1).
