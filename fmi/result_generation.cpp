@@ -195,15 +195,20 @@ void freeResultBuffer(ModelInstance* instance) {
     instance->resultBuffer = nullptr;
 }
 
-// The writer failed: log why, finish the file as far as it was written and
-// switch result generation off.
-void abandonResultGeneration(ModelInstance* instance, const char* reason) {
+// Finishes the file as far as it was written and frees the buffer.
+void closeResultFile(ModelInstance* instance) {
     ResultBuffer* b = instance->resultBuffer;
-    if (!b) return;
-    LOG_INSTANCE(instance, fmi2Warning, "%s %s; result generation is switched off", kPrefix, reason);
     if (resultWriterPhase(9, &b->writer, instance->time, 1e-9) != 0)
         LOG_INSTANCE(instance, fmi2Warning, "%s %s", kPrefix, b->writer.message);
     freeResultBuffer(instance);
+}
+
+// The writer failed: log why, finish the file as far as it was written and
+// switch result generation off.
+void abandonResultGeneration(ModelInstance* instance, const char* reason) {
+    if (!instance->resultBuffer) return;
+    LOG_INSTANCE(instance, fmi2Warning, "%s %s; result generation is switched off", kPrefix, reason);
+    closeResultFile(instance);
     instance->resultGeneration = 0;
 }
 
@@ -249,6 +254,9 @@ bool extendResultBuffer(ModelInstance* instance) {
     if (b->allocated > 0 && b->ringStart != 0) {
         std::rotate(b->ring, b->ring + b->ringStart, b->ring + b->allocated);
         b->ringStart = 0;
+        // The free slot moved with the rotation; it must follow the newest
+        // point even when the extension below fails.
+        b->ringEnd = slot(b, b->count);
     }
     const int32_t first = b->allocated;
     for (int32_t e = first; e < first + kRingBlock; ++e) {
@@ -406,7 +414,11 @@ void setupResultGeneration(ModelInstance* instance) {
     resultPath(instance, setups, path);
     b->writer.pathCopy = static_cast<char*>(allocate(instance, strlen(path) + 1, 1));
     if (!b->writer.pathCopy) {
-        abandonResultGeneration(instance, "Failed to setup result generation, skipping it");
+        // Nothing was sampled and the file is not open yet: only the
+        // writer's memory and the buffer are released.
+        LOG_INSTANCE(instance, fmi2Warning, "Failed to setup result generation, skipping it");
+        closeResultFile(instance);
+        instance->resultGeneration = 0;
         return;
     }
     memcpy(b->writer.pathCopy, path, strlen(path) + 1);
@@ -439,11 +451,7 @@ void finishResultGeneration(ModelInstance* instance) {
         sample(instance, 1);
     }
     flushResultBuffer(instance);
-    b = instance->resultBuffer;
-    if (!b) return;
-    if (resultWriterPhase(9, &b->writer, instance->time, 1e-9) != 0)
-        LOG_INSTANCE(instance, fmi2Warning, "%s %s", kPrefix, b->writer.message);
-    freeResultBuffer(instance);
+    if (instance->resultBuffer) closeResultFile(instance);
 }
 
 } // extern "C"

@@ -98,6 +98,18 @@ inline RoomState roomDerivatives(const Room& r, const RoomState& x) {
     return {toAirWall + a127 + toAirWindow - convective, 0.0, (intoWall - outward) / p[10]};
 }
 
+// The wall temperature at which the wall capacity is in balance (derivative
+// 0) with the air of state x: initialization starts the wall state there. The
+// derivative is affine in the wall temperature, so one secant step is exact.
+inline double balancedWall(const Room& r, RoomState x) {
+    const double a = 280, b = 300;
+    x[2] = a;
+    const double da = roomDerivatives(r, x)[2];
+    x[2] = b;
+    const double db = roomDerivatives(r, x)[2];
+    return a - da * (b - a) / (db - da);
+}
+
 // Fixed-step RK4 from time 0 to t.
 inline RoomState rk4(const Room& r, RoomState x, double t, double h) {
     const int n = static_cast<int>(ceil(t / h - 1e-9));

@@ -4,6 +4,7 @@
 // one Warning, and failures of set-up or of the file switch it off.
 #include <dirent.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,18 +73,23 @@ protected:
 
 float f(double t) { return static_cast<float>(t); }
 
-TEST_F(ResultRing, KeepsEveryPointInOrderThroughAFailedExtensionAndAFullRing) {
+TEST_F(ResultRing, KeepsEveryPointInOrderThroughFailedExtensionsAndAFullRing) {
     setupResultGeneration(instance());
     ASSERT_NE(instance()->resultBuffer, nullptr);
     std::vector<double> expected = {0};
     for (int k = 1; k < 600; ++k) {
-        // The third extension (at 128 buffered points) fails once: the oldest
-        // 64 are written, and the ring goes on in the entries that exist.
-        if (k == 128) TestHost::allocator.failAt = 1;
+        // The third extension (at 128 buffered points) fails: the oldest 64
+        // are written and the ring goes on in the entries that exist. The
+        // next attempt, with the ring no longer starting at entry 0, fails
+        // too; the one after succeeds.
+        if (k == 128 || k == 192) TestHost::allocator.failAt = 1;
         sampleAt(0.01 * k);
         expected.push_back(f(0.01 * k));
     }
-    EXPECT_EQ(warnings("buffer extension failed at t = 1.2800"), 1);
+    EXPECT_EQ(warnings("buffer extension failed at t = 1.2800, forcing file output for interval t = 0.0000 ... 1.2700"),
+              1);
+    EXPECT_EQ(warnings("buffer extension failed at t = 1.9200, forcing file output for interval t = 0.6400 ... 1.9100"),
+              1);
     EXPECT_EQ(warnings("buffer full"), 0); // only Co-Simulation is warned
     finishResultGeneration(instance());
     EXPECT_EQ(instance()->resultBuffer, nullptr);
@@ -111,11 +117,15 @@ TEST_F(ResultRing, SetUpFailuresSwitchItOffWithAWarning) {
         const char* what;
         bool blockFile;     // a directory stands where the file goes
         long failAt;        // host allocation that fails
-        const char* warning;
+        const char* warning; // the whole Warning, or its beginning for a file
     };
+    // Allocations of a set-up: the buffer, 384 points, 6 x 64 value arrays,
+    // then the path.
+    const long pathAllocation = 1 + 384 + 6 * 64 + 1;
     const Case cases[] = {
         {"no memory for the buffer", false, 1, "Failed to setup result generation, skipping it"},
         {"no memory for the points", false, 200, "Failed to setup result generation, skipping it"},
+        {"no memory for the path", false, pathAllocation, "Failed to setup result generation, skipping it"},
         {"file cannot be opened", true, 0, "Result generation: Failed to open result rt_internal"},
     };
     for (const Case& c : cases) {
@@ -129,7 +139,12 @@ TEST_F(ResultRing, SetUpFailuresSwitchItOffWithAWarning) {
         TestHost::allocator.failAt = c.failAt;
         setupResultGeneration(instance());
         TestHost::allocator.failAt = 0;
-        EXPECT_EQ(warnings(c.warning), 1) << host().logText();
+        // The whole message; the reason of a failed open follows the text.
+        std::vector<std::string> logged;
+        for (const LogRecord& r : host().log)
+            if (r.status == fmi2Warning) logged.push_back(r.message);
+        ASSERT_EQ(logged.size(), 1u) << host().logText();
+        EXPECT_EQ(c.blockFile ? logged[0].substr(0, strlen(c.warning)) : logged[0], c.warning);
         EXPECT_EQ(instance()->resultGeneration, 0);
         EXPECT_EQ(instance()->resultBuffer, nullptr);
         sampleAt(1.0); // switched off: nothing happens
