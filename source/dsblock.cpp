@@ -453,6 +453,9 @@ int dsblockDriver(int* level, int* computedLevel, double* time, double* states, 
         *QiErr = 1;
         return 0;
     }
+    // Scratch memory and the function stack of this evaluation start where
+    // the trap found them; resetting them ends there too.
+    trap.evaluation = 1;
     bindModelData(d);
     d->busy = 1;
 

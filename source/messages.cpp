@@ -225,12 +225,15 @@ void terminate(const char* message) {
 
 void setAbortStatus(void) { *statusWordPointer() = -998; }
 
+// Empties the stack of the running evaluation: a nested evaluation keeps the
+// frames of the one that encloses it.
 void resetFunctionStack(void) {
     ResetMarks();
     ThreadContext* c = getThreadContext();
     if (!c) return;
-    c->functionStack = nullptr;
-    c->depth = 0;
+    const ErrorTrap* evaluation = runningEvaluation();
+    c->functionStack = evaluation ? evaluation->savedStack : nullptr;
+    c->depth = evaluation ? evaluation->savedDepth : 0;
 }
 
 // ---- Typed message sink ----

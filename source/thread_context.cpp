@@ -255,9 +255,20 @@ void PopMark(SavedMarks saved) {
     c->enclosingMark = saved.enclosing;
 }
 
+// Back to the buffer starts, or, inside a model evaluation, to the marks at
+// its entry: an evaluation entered from within another one on this thread
+// (a host evaluating a second instance from its logger, say) must not free
+// the temporaries that the enclosing evaluation still uses.
 void ResetMarks(void) {
     ThreadContext* c = bufferedContext();
     if (!c) return;
+    const ErrorTrap* evaluation = runningEvaluation();
+    if (evaluation && evaluation->savedCurrent.Realbuffer) {
+        c->currentMark.place = evaluation->savedCurrent;
+        c->enclosingMark = evaluation->savedEnclosing;
+        c->stringmark = evaluation->savedStringmark;
+        return;
+    }
     c->currentMark.place = c->bufferStart;
     c->enclosingMark = c->startMark;
     c->stringmark = c->simplestring;
@@ -350,6 +361,7 @@ int trapArm(ErrorTrap* trap) {
     trap->savedEnclosing = c->enclosingMark;
     trap->savedStringmark = c->stringmark;
     trap->armed = 1;
+    trap->evaluation = 0;
     c->trap = trap;
     return 1;
 }
@@ -383,4 +395,11 @@ void trapDisarm(ErrorTrap* trap) {
 bool trapArmed() {
     ThreadContext* c = getThreadContext();
     return c && c->trap;
+}
+
+const ErrorTrap* runningEvaluation() {
+    ThreadContext* c = getThreadContext();
+    for (const ErrorTrap* t = c ? c->trap : nullptr; t; t = t->previous)
+        if (t->evaluation) return t;
+    return nullptr;
 }

@@ -107,6 +107,7 @@ struct ErrorTrap {
     MarkPlace savedEnclosing;
     char* savedStringmark;
     int armed;
+    int evaluation; // armed by the model entry for one model evaluation
 };
 
 // Arms a trap on the calling thread; returns 0 when no thread record exists.
@@ -119,6 +120,10 @@ void trapRestore(ErrorTrap* trap);
 void trapDisarm(ErrorTrap* trap);
 // True while some trap is armed on the calling thread.
 bool trapArmed();
+// The trap of the innermost model evaluation running on the calling thread,
+// or NULL when none runs. Its saved marks and function stack are where that
+// evaluation began.
+const ErrorTrap* runningEvaluation();
 
 // Runs body() under a fresh trap; returns 0, or the unwind value (the trap's
 // saved stack and marks restored). Exceptions other than RuntimeUnwind are

@@ -2,8 +2,10 @@
 #include "platform.h"
 
 #include <dlfcn.h>
+#include <limits.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int platformSlotCreate(void (*destructor)(void*)) {
@@ -31,7 +33,25 @@ int platformModulePath(const void* address, char* buffer, size_t size) {
     buffer[0] = '\0';
     Dl_info info;
     if (dladdr(address, &info) == 0 || !info.dli_fname) return -1;
-    snprintf(buffer, size, "%s", info.dli_fname);
+    const char* name = info.dli_fname;
+    if (name[0] == '/' || name[0] == '\0') {
+        snprintf(buffer, size, "%s", name);
+        return 0;
+    }
+    // A library loaded by a relative name reports that name; its directory is
+    // resolved against the working directory now, so that what is derived
+    // from the path later does not depend on where the process then stands.
+    const char* slash = strrchr(name, '/');
+    char directory[PATH_MAX];
+    char resolved[PATH_MAX];
+    snprintf(directory, sizeof directory, "%.*s", slash ? static_cast<int>(slash - name) : 1, slash ? name : ".");
+    if (!realpath(directory, resolved)) {
+        snprintf(buffer, size, "%s", name);
+        return 0;
+    }
+    const size_t length = strlen(resolved);
+    snprintf(buffer, size, "%s%s%s", resolved, length > 0 && resolved[length - 1] == '/' ? "" : "/",
+             slash ? slash + 1 : name);
     return 0;
 }
 

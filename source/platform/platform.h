@@ -13,7 +13,8 @@ void platformSlotDelete(int slot);
 void* platformSlotGet(int slot);
 int platformSlotSet(int slot, void* value);
 
-// Full path of the shared object that contains `address`; 0 on success.
+// Full path of the shared object that contains `address`, made absolute when
+// the object was loaded by a relative name; 0 on success.
 int platformModulePath(const void* address, char* buffer, size_t size);
 
 // Cuts the last path component ("/a/b/c.so" -> "/a/b"); returns 1 when something was removed.

@@ -344,4 +344,36 @@ TEST_F(Driver, NestedCallOfAnotherInstanceKeepsItsOwnTrapAndBinding) {
     host().api().FreeInstance(other);
 }
 
+TEST_F(Driver, NestedEvaluationOfSeveralPassesLeavesTheOuterScratchAlone) {
+    fmi2Component other = host().instantiate("other", fmi2ModelExchange, MODEL_GUID);
+    ASSERT_NE(other, nullptr);
+    ModelInstance* b = static_cast<ModelInstance*>(other);
+    int innerPasses = 0;
+    std::vector<double> outerSeen;
+    fake().body = [&](FakeCall& f) {
+        if (f.d == b->modelData) {
+            // Two passes, each filling scratch and resetting at its end as generated code does.
+            f.d->crossingChanged = (++innerPasses == 1);
+            double* inner = RealAlloc(5);
+            for (int i = 0; i < 5; ++i) inner[i] = -1000 - i;
+            resetFunctionStack();
+            return;
+        }
+        FunctionFrame frame;
+        pushFunctionFrame(&frame, "Outer.function");
+        double* scratch = RealAlloc(5);
+        for (int i = 0; i < 5; ++i) scratch[i] = i + 1;
+        b->mode = modeContinuousOrStepping;
+        EXPECT_EQ(evaluateModel(b, 1, nullptr, nullptr), 0);
+        EXPECT_EQ(getThreadContext()->functionStack, &frame);
+        outerSeen.assign(scratch, scratch + 5);
+        popFunctionFrame(&frame);
+        resetFunctionStack();
+    };
+    EXPECT_EQ(call(1), 0);
+    EXPECT_EQ(innerPasses, 2);
+    EXPECT_EQ(outerSeen, (std::vector<double>{1, 2, 3, 4, 5}));
+    host().api().FreeInstance(other);
+}
+
 } // namespace

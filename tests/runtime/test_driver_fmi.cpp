@@ -246,6 +246,25 @@ TEST_F(FmiOverFake, EventIterationUsesTheEventCodesOfItsSituation) {
     EXPECT_TRUE(fake().levels.empty());
 }
 
+TEST_F(FmiOverFake, EveryEventUpdateStartsItsOwnRestartCount) {
+    toContinuousTime();
+    // Each event restarts once: 60 events make far more than 25 restarts in all.
+    fake().body = [](FakeCall& f) {
+        if (f.d->eventCode == 2) f.d->crossingChanged = 1;
+    };
+    fmi2EventInfo info{};
+    for (int event = 1; event <= 60; ++event) {
+        ASSERT_EQ(api().SetTime(c(), 0.5 + event), fmi2OK) << event;
+        ASSERT_EQ(api().EnterEventMode(c()), fmi2OK) << event;
+        ASSERT_EQ(api().NewDiscreteStates(c(), &info), fmi2OK) << event;
+        ASSERT_EQ(info.newDiscreteStatesNeeded, fmi2True) << event;
+        ASSERT_EQ(api().NewDiscreteStates(c(), &info), fmi2OK) << event;
+        ASSERT_EQ(info.newDiscreteStatesNeeded, fmi2False) << event;
+        ASSERT_EQ(api().EnterContinuousTimeMode(c()), fmi2OK) << event;
+    }
+    EXPECT_EQ(fake().passes, 120);
+}
+
 TEST_F(FmiOverFake, StatesChangedByTheEventIterationAreReported) {
     toContinuousTime();
     fake().body = [](FakeCall& f) {

@@ -111,6 +111,36 @@ TEST_F(Solver, ModeThreeSolvesARegularSystemByFullRankQR) {
     EXPECT_EQ(reportText, "");
 }
 
+TEST_F(Solver, EquilibrationThatScalesColumnsScalesTheSolutionBack) {
+    // Column scales 1 and 5000, rows unscaled: solved for y = x / c, x = c y.
+    for (int mode : {2, 3}) { // LU and QR, each after equilibration
+        System s(2, {1, 1e-4, 1, 2e-4});
+        std::vector<double> b = {2, 3}; // x = (1, 1e4)
+        s.solve(mode, b);
+        EXPECT_EQ(s.error, 0) << mode;
+        EXPECT_EQ(s.state & (kSolverRowsScaled | kSolverColumnsScaled), kSolverColumnsScaled) << mode;
+        EXPECT_NEAR(b[0], 1, 1e-9) << mode;
+        EXPECT_NEAR(b[1], 1e4, 1e-7) << mode;
+    }
+}
+
+TEST_F(Solver, ColumnPivotingInACycleOfThreeIsUndone) {
+    // Columns of norms 2, sqrt 2 and 3, the second their combination: the
+    // pivoting takes columns 3, 1, 2, and column 2 cannot be computed.
+    System s(3, {0, 1, 3, 2, 1, 0, 0, 0, 0});
+    std::vector<double> b = {11, 6, 0}; // x = (2, 2, 3), orthogonal to the null space (3, -6, 2)
+    s.solve(1, b);
+    EXPECT_EQ(s.error, 0);
+    EXPECT_EQ(s.rank(), 2);
+    EXPECT_EQ(std::vector<int>(s.iwork.begin(), s.iwork.begin() + 3), (std::vector<int>{3, 1, 2}));
+    const double x[3] = {2, 2, 3};
+    const int marks[3] = {0, 1, 0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(b[i], x[i], 1e-13) << i;
+        EXPECT_EQ(s.mark(i), marks[i]) << i;
+    }
+}
+
 TEST_F(Solver, ConsistentSingularSystemGivesMinimumNormCorrection) {
     const char* const names[2] = {"a.x", "a.y"};
     for (int reported = 0; reported < 2; ++reported) {
