@@ -132,7 +132,7 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
         instance->dirty = 0;
         if (status != fmi2OK) return status;
     } else if (instance->computedLevel < 2) {
-        const int qiErr = evaluateModel(instance, 2, name, nullptr);
+        const int qiErr = evaluateModel(instance, levelDerivatives, name, nullptr);
         if (qiErr == 1) return fmi2Discard;
         if (qiErr != 0) return terminateOnError(instance);
     }
@@ -371,7 +371,7 @@ fmi2Status fmiGetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference
     }
     IntegratorData* d = instance->integrator;
     const double dt = instance->time - d->previousOutputsTime;
-    if (evaluateModel(instance, 1, name, nullptr) != 0) return terminateOnError(instance);
+    if (evaluateModel(instance, levelOutputs, name, nullptr) != 0) return terminateOnError(instance);
     for (size_t i = 0; i < nvr; ++i) {
         if (order[i] <= 0) {
             LOG_INSTANCE(instance, fmi2Warning, "%s: derivative order 0 is not allowed", name);

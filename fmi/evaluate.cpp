@@ -6,7 +6,7 @@
 #include "model_interface.h"
 #include "runtime.h"
 
-const int dsblockLevelsOfEventUpdate[2] = {3, 5};
+const EvaluationLevel dsblockLevelsOfEventUpdate[2] = {levelAllEquations, levelEventIteration};
 
 void callModelEntry(ModelInstance* instance, int* level) {
     copyExtraVariablesIn(instance->modelData, instance->extraVars1, instance->extraVars2);
@@ -28,23 +28,23 @@ void callModelEntry(ModelInstance* instance, int* level) {
     copyExtraVariablesOut(instance->modelData, instance->extraVars1, instance->extraVars2);
 }
 
-int evaluateModel(ModelInstance* instance, int level, const char* name, int* converged) {
+int evaluateModel(ModelInstance* instance, EvaluationLevel level, const char* name, int* converged) {
     ModelData* modelData = instance->modelData;
     switch (instance->mode) {
     case modeInstantiated:
     case modeInitialization:
-        if (getEventCode(modelData) == 0) setEventCode(modelData, 5);
+        if (getEventCode(modelData) == eventCodeNormal) setEventCode(modelData, eventCodeIteration);
         break;
     case modeEvent:
     case modeEventNeedsIteration:
     case modeEventIterationDone:
         if (instance->firstEventCall) {
-            setEventCode(modelData, 2);
+            setEventCode(modelData, eventCodeFirstPass);
             instance->firstEventCall = 0;
-        } else if (getEventCode(modelData) == 0) {
-            setEventCode(modelData, 5);
+        } else if (getEventCode(modelData) == eventCodeNormal) {
+            setEventCode(modelData, eventCodeIteration);
         }
-        level = 5; // in event mode every call is an event-iteration call
+        level = levelEventIteration; // in event mode every call is an event-iteration call
         break;
     default:
         break; // the caller may have set the code
@@ -54,10 +54,11 @@ int evaluateModel(ModelInstance* instance, int level, const char* name, int* con
     int callLevel = level;
     callModelEntry(instance, &callLevel);
 
-    if (converged) *converged = getEventCode(modelData) == 0 ? 1 : 0;
-    setEventCode(modelData, 0);
+    if (converged) *converged = getEventCode(modelData) == eventCodeNormal ? 1 : 0;
+    setEventCode(modelData, eventCodeNormal);
     instance->dirty = 0;
-    instance->endOfStepEvent = (callLevel == 5 && (instance->qiErr == -995 || instance->qiErr == -993)) ? 1 : 0;
+    instance->endOfStepEvent =
+        (callLevel == levelEventIteration && (instance->qiErr == -995 || instance->qiErr == -993)) ? 1 : 0;
     if (instance->qiErr >= -995 && instance->qiErr <= -990) instance->qiErr = 0; // event iteration finished
     if (instance->qiErr != 0 && name)
         LOG_INSTANCE(instance, fmi2Error, "%s: dsblock_ failed, QiErr = %d", name, instance->qiErr);
@@ -76,7 +77,8 @@ fmi2Status eventUpdate(ModelInstance* instance, int* terminated) {
             if (instance->flags[kFlagInlineRequested]) continue;
             qiErr = evaluateModel(instance, dsblockLevelsOfEventUpdate[0], nullptr, nullptr);
         } else {
-            setEventCode(instance->modelData, instance->eventUpdateStarted ? 4 : 0);
+            setEventCode(instance->modelData,
+                         instance->eventUpdateStarted ? eventCodeEndOfInitialization : eventCodeNormal);
             instance->computedLevel = 0;
             qiErr = evaluateModel(instance, dsblockLevelsOfEventUpdate[1], nullptr, &converged);
         }

@@ -10,13 +10,13 @@
 extern "C" {
 
 // The levels of the two passes of eventUpdate.
-extern const int dsblockLevelsOfEventUpdate[2];
+extern const EvaluationLevel dsblockLevelsOfEventUpdate[2];
 
 // Evaluates the model at `level` with the event code that fits the mode.
 // Returns QiErr with -995..-990 turned into 0; logs "<name>: dsblock_ failed"
 // when `name` is given and the call failed. `converged` (optional) is 1 when
 // the event iteration is complete.
-int evaluateModel(ModelInstance* instance, int level, const char* name, int* converged);
+int evaluateModel(ModelInstance* instance, EvaluationLevel level, const char* name, int* converged);
 
 // Event handling of Co-Simulation: an update of all continuous equations and
 // an event iteration. fmi2OK or fmi2Error (instance terminated).

@@ -168,7 +168,7 @@ static void recordCallbackFailure(ModelInstance* instance, int code) {
 // The model evaluation of a callback: evaluates at `level` when the computed
 // level is below it, with the failure message of the FMI call named. QiErr 1
 // is a plain failure; any other failure is recorded for after CVode.
-static int evaluateForIntegrator(ModelInstance* instance, int level, const char* name) {
+static int evaluateForIntegrator(ModelInstance* instance, EvaluationLevel level, const char* name) {
     const int qiErr = evaluateModel(instance, level, name, nullptr);
     if (qiErr != 0 && qiErr != 1) recordCallbackFailure(instance, qiErr);
     return qiErr;
@@ -182,7 +182,7 @@ static int rhsAt(ModelInstance* instance, double t, N_Vector y, N_Vector ydot) {
     if (!isfinite(t)) return -1;
     TrialPoint point(instance, t, y);
     if (instance->computedLevel < 2) {
-        const int qiErr = evaluateForIntegrator(instance, 2, kGetDerivatives);
+        const int qiErr = evaluateForIntegrator(instance, levelDerivatives, kGetDerivatives);
         if (qiErr != 0) return qiErr == 1 ? 1 : -1;
     }
     double* out = N_VGetArrayPointer(ydot);
@@ -208,7 +208,7 @@ static int eventIndicatorRoots(double t, N_Vector y, double* gout, void* userDat
     try {
         TrialPoint point(instance, t, y);
         if (instance->computedLevel < 4 && !instance->terminatedByModel) {
-            if (evaluateForIntegrator(instance, 4, kGetEventIndicators) != 0) return -1;
+            if (evaluateForIntegrator(instance, levelEventIndicators, kGetEventIndicators) != 0) return -1;
         }
         for (uint64_t i = 0; i < instance->ni; ++i) gout[i] = instance->eventIndicators[i];
         LOG_INSTANCE(instance, fmi2OK, "%s", kGetEventIndicators);
@@ -669,7 +669,7 @@ int integration_step(ModelInstance* instance, double tout) {
     for (;;) {
         // A model that fails here would fail in CVODE's first call too; one
         // that asks to terminate is done.
-        const int qiErr = evaluateModel(instance, 1, "fetching current output", nullptr);
+        const int qiErr = evaluateModel(instance, levelOutputs, "fetching current output", nullptr);
         if (qiErr == -999) return 2;
         if (qiErr != 0) return 1;
         for (uint64_t i = 0; i < instance->ny; ++i) d->previousOutputs[i] = instance->y[i];

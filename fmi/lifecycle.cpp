@@ -68,8 +68,8 @@ fmi2Status fmiInitialize(ModelInstance* instance) {
         setInlineIntegration(instance->modelData, 0);
     }
     instance->computedLevel = -1;
-    setEventCode(instance->modelData, 2);
-    const int qiErr = evaluateModel(instance, 0, nullptr, nullptr);
+    setEventCode(instance->modelData, eventCodeFirstPass);
+    const int qiErr = evaluateModel(instance, levelInitial, nullptr, nullptr);
     if (qiErr == 0) {
         if (instance->resultGeneration == 1) setupResultGeneration(instance);
         return fmi2OK;
@@ -129,9 +129,9 @@ fmi2Status exitInitializationCommon(ModelInstance* instance, const char* name, i
         LOG_INSTANCE(instance, fmi2Warning, "%s: may only called in initialization mode", name);
         return fmi2Warning;
     }
-    setEventCode(instance->modelData, 4);
-    if (evaluateModel(instance, 0, nullptr, nullptr) != 0) return terminateOnError(instance);
-    setEventCode(instance->modelData, 0);
+    setEventCode(instance->modelData, eventCodeEndOfInitialization);
+    if (evaluateModel(instance, levelInitial, nullptr, nullptr) != 0) return terminateOnError(instance);
+    setEventCode(instance->modelData, eventCodeNormal);
     if (instance->resultGeneration == 1) sampleResult(instance, 1);
     instance->mode = newMode;
     return fmi2OK;
@@ -171,7 +171,7 @@ fmi2Status exitInitializationMode(fmi2Component c) {
 // model itself ended the simulation.
 static fmi2Status terminalModelCall(ModelInstance* instance) {
     if (instance->qiErr != 0 || instance->terminatedByModel) return fmi2OK;
-    int level = 7;
+    int level = levelTerminal;
     callModelEntry(instance, &level);
     if (instance->qiErr >= -995 && instance->qiErr <= -990) instance->qiErr = 0;
     if (instance->qiErr != 0 && instance->qiErr != -999) {

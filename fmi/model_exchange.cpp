@@ -89,7 +89,7 @@ fmi2Status fmiGetDerivatives(fmi2Component c, fmi2Real derivatives[], size_t nx)
     const size_t n = checkCount(instance, fnGetDerivatives, "nx", nx, instance->nx, &wrong);
     if (n > 0 && !derivatives) return fmi2Error;
     if (instance->computedLevel < 2) {
-        const int qiErr = evaluateModel(instance, 2, name(fnGetDerivatives), nullptr);
+        const int qiErr = evaluateModel(instance, levelDerivatives, name(fnGetDerivatives), nullptr);
         if (qiErr != 0) return readFailure(instance, qiErr);
     }
     for (size_t i = 0; i < n; ++i) derivatives[i] = instance->xdot[i];
@@ -109,7 +109,7 @@ fmi2Status fmiGetEventIndicators(fmi2Component c, fmi2Real eventIndicators[], si
     const size_t n = checkCount(instance, fnGetEventIndicators, "ni", ni, instance->ni, &wrong);
     if (n > 0 && !eventIndicators) return fmi2Error;
     if (instance->computedLevel < 4 && !instance->terminatedByModel) {
-        const int qiErr = evaluateModel(instance, 4, name(fnGetEventIndicators), nullptr);
+        const int qiErr = evaluateModel(instance, levelEventIndicators, name(fnGetEventIndicators), nullptr);
         if (qiErr != 0) return readFailure(instance, qiErr);
     }
     for (size_t i = 0; i < n; ++i) eventIndicators[i] = instance->eventIndicators[i];
@@ -151,8 +151,7 @@ fmi2Status fmiNewDiscreteStates(fmi2Component c, fmi2EventInfo* eventInfo) {
     if (instance->fmuType == fmi2ModelExchange && instance->resultGeneration == 1) sampleResult(instance, 1);
     for (uint64_t i = 0; i < instance->nx; ++i) instance->xPrevious[i] = instance->x[i];
 
-    if ((instance->mode == modeContinuousOrStepping && (instance->nx == 0 || instance->fmuType == fmi2CoSimulation)) ||
-        instance->mode == 2)
+    if (instance->mode == modeContinuousOrStepping && (instance->nx == 0 || instance->fmuType == fmi2CoSimulation))
         instance->mode = modeEvent;
     if (instance->mode < modeEvent || instance->mode > modeEventIterationDone) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: may only be called in event mode", fn);
@@ -164,13 +163,13 @@ fmi2Status fmiNewDiscreteStates(fmi2Component c, fmi2EventInfo* eventInfo) {
     int converged = 1;
     if (instance->dirty && !instance->firstEventCall) {
         // Values changed since the last call are taken in first.
-        setEventCode(instance->modelData, 5);
-        qiErr = evaluateModel(instance, 5, nullptr, nullptr);
+        setEventCode(instance->modelData, eventCodeIteration);
+        qiErr = evaluateModel(instance, levelEventIteration, nullptr, nullptr);
     }
     if (qiErr == 0) {
-        setEventCode(instance->modelData, 3);
+        setEventCode(instance->modelData, eventCodeFurtherPass);
         instance->computedLevel = 0;
-        qiErr = evaluateModel(instance, 5, nullptr, &converged);
+        qiErr = evaluateModel(instance, levelEventIteration, nullptr, &converged);
     }
 
     eventInfo->valuesOfContinuousStatesChanged = fmi2False;

@@ -32,13 +32,13 @@ const fmi2ValueReference kTimeReference = 0xFFFFFFFFu;
 
 static uint32_t referenceIndex(fmi2ValueReference vr) { return vr & 0xFFFFFFu; }
 static int referenceKind(fmi2ValueReference vr) { return static_cast<int>((vr >> 24) & 0xFu); }
-static int referenceLevel(fmi2ValueReference vr) { return static_cast<int>(vr >> 28); }
+static EvaluationLevel referenceLevel(fmi2ValueReference vr) { return static_cast<EvaluationLevel>(vr >> 28); }
 
 static ModelInstance* asInstance(fmi2Component c) { return static_cast<ModelInstance*>(c); }
 
 // The time is no model result: its all-ones bits ask for no evaluation.
-static int requiredLevel(const fmi2ValueReference vr[], size_t nvr) {
-    int level = 0;
+static EvaluationLevel requiredLevel(const fmi2ValueReference vr[], size_t nvr) {
+    EvaluationLevel level = levelInitial;
     for (size_t i = 0; i < nvr; ++i)
         if (vr[i] != kTimeReference && referenceLevel(vr[i]) > level) level = referenceLevel(vr[i]);
     return level;
@@ -100,7 +100,7 @@ static fmi2Status getNumeric(fmi2Component c, const fmi2ValueReference vr[], siz
     ModelInstance* instance = asInstance(c);
     if (!instance) return fmi2Error;
     if (nvr > 0 && (!vr || !value)) return fmi2Error;
-    const int level = requiredLevel(vr, nvr);
+    const EvaluationLevel level = requiredLevel(vr, nvr);
     if (instance->mode == modeInstantiated) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: Not allowed before call of %s", access.body,
                      "fmi2EnterInitializationMode");
@@ -111,7 +111,8 @@ static fmi2Status getNumeric(fmi2Component c, const fmi2ValueReference vr[], siz
                               (instance->mode == modeInitialization && instance->dirty) ||
                               instance->directionalDerivativeActive;
         if (evaluate) {
-            const int callLevel = (instance->directionalDerivativeActive && level == 0) ? 3 : level;
+            const EvaluationLevel callLevel =
+                (instance->directionalDerivativeActive && level == levelInitial) ? levelAllEquations : level;
             const int qiErr = evaluateModel(instance, callLevel, nullptr, nullptr);
             if (qiErr != 0) {
                 if (access.discardOnError && qiErr == 1) {
@@ -155,7 +156,7 @@ fmi2Status fmiGetString(fmi2Component c, const fmi2ValueReference vr[], size_t n
     ModelInstance* instance = asInstance(c);
     if (!instance) return fmi2Error;
     if (nvr > 0 && (!vr || !value)) return fmi2Error;
-    const int level = requiredLevel(vr, nvr);
+    const EvaluationLevel level = requiredLevel(vr, nvr);
     if (instance->mode == modeInstantiated) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: Not allowed before call of %s", name, "fmi2EnterInitializationMode");
         return fmi2Warning;

@@ -91,9 +91,9 @@ static Step start(DriverCall& c) {
     // terminal section of an instance that was never initialized) gets the
     // same limit instead of failing on its first pass.
     if (d->maxRestartIterations <= 0) d->maxRestartIterations = 25;
-    d->initialCall = (*c.level == 0);
+    d->initialCall = (*c.level == levelInitial);
     d->eventPending = 0;
-    if (d->eventCode == 0 || d->eventCode == 2) {
+    if (d->eventCode == eventCodeNormal || d->eventCode == eventCodeFirstPass) {
         d->relationChanged = 0;
         d->eventKindA = 0;
         d->eventKindB = 0;
@@ -105,7 +105,8 @@ static Step start(DriverCall& c) {
     d->parametersChanged = (d->savedParameterCounter != flags[kFlagParameterCounter]);
     if (d->parametersChanged) *c.computedLevel = 0;
     d->savedParameterCounter = flags[kFlagParameterCounter];
-    d->eventFlag = d->initialCall || *c.level == 5 || *c.level == 7 || d->parametersChanged;
+    d->eventFlag =
+        d->initialCall || *c.level == levelEventIteration || *c.level == levelTerminal || d->parametersChanged;
     flags[kFlagEventOut] = d->eventFlag;
     if (d->initialCall) d->callCount += 1;
     d->statusWord = 0;
@@ -155,14 +156,14 @@ static Step start(DriverCall& c) {
                 if (index >= 0 && index < MODEL_HEAD_DOUBLES) d->modelHead[index] = 0.0;
         }
     }
-    if (d->eventCode < 3) d->restartIteration = 0;
-    if (d->inlineIntegration && *c.level == 5 && d->time < c.timeData[kTimeNextEvent] &&
+    if (d->eventCode < eventCodeFurtherPass) d->restartIteration = 0;
+    if (d->inlineIntegration && *c.level == levelEventIteration && d->time < c.timeData[kTimeNextEvent] &&
         flags[kFlagStateEvent] == 0) {
         d->eventFlag = 0;
-        *c.level = 4;
+        *c.level = levelEventIndicators;
         d->restartIteration = 1;
     }
-    return d->eventCode == 5 ? Step::Pass : Step::Prepare;
+    return d->eventCode == eventCodeIteration ? Step::Pass : Step::Prepare;
 }
 
 static Step prepare(DriverCall& c) {
@@ -171,7 +172,9 @@ static Step prepare(DriverCall& c) {
         c.timeData[kTimeNextEvent] = 1e100;
         d->eventPending = 1;
     }
-    if (*c.level == 4 || (d->eventFlag && d->eventCode != 3 && d->eventCode != 4)) clearRelationEvaluated(d);
+    if (*c.level == levelEventIndicators ||
+        (d->eventFlag && d->eventCode != eventCodeFurtherPass && d->eventCode != eventCodeEndOfInitialization))
+        clearRelationEvaluated(d);
     if (d->eventFlag) clearEventArrays(d);
     return Step::Next;
 }
@@ -282,12 +285,12 @@ static Step end(DriverCall& c) {
     ModelFlags* flags = c.flags;
     const int nrel = relationCount();
     if (d->repeatPass) return Step::Next;
-    if (d->eventCode == -1) d->eventCode = 0;
-    if (d->inlineIntegration && *c.level == 4 && d->restartIteration == 2) {
+    if (d->eventCode == eventCodeIdle) d->eventCode = eventCodeNormal;
+    if (d->inlineIntegration && *c.level == levelEventIndicators && d->restartIteration == 2) {
         for (int i = 0; i < 2 * nrel; ++i) {
             if (d->indicatorHistory[i] * c.eventIndicators[i] < 0) {
                 d->crossingChanged = 1;
-                *c.level = 5;
+                *c.level = levelEventIteration;
                 d->eventFlag = 1;
                 d->restartIteration = 0;
                 return Step::Prepare;
@@ -305,7 +308,8 @@ static Step end(DriverCall& c) {
             runtimeMessage("On the final iteration for restart conditions we get:");
             flags[kFlagWord] |= kFlagsLogEvents;
         }
-        if ((flags[kFlagWord] & kFlagsLogEvents) && (d->eventCode == 0 || d->eventCode == 4))
+        if ((flags[kFlagWord] & kFlagsLogEvents) &&
+            (d->eventCode == eventCodeNormal || d->eventCode == eventCodeEndOfInitialization))
             runtimeMessage("Iterating to find consistent restart conditions.");
         if (d->initPhase == 1) {
             d->initPhase = 2;
@@ -317,13 +321,13 @@ static Step end(DriverCall& c) {
         d->parametersChanged = d->parametersChanged && d->parameterChangeKept;
         d->eventFlag = 1;
         *c.computedLevel = 0;
-        if (d->eventCode == 4) {
-            d->eventCode = 0;
+        if (d->eventCode == eventCodeEndOfInitialization) {
+            d->eventCode = eventCodeNormal;
             return Step::Next;
         }
-        if (d->eventCode == 0) return Step::Next;
+        if (d->eventCode == eventCodeNormal) return Step::Next;
         // The FMI layer repeats the event update.
-        d->eventCode = 3;
+        d->eventCode = eventCodeFurtherPass;
         return Step::Return;
     }
     if (d->restartIteration > d->maxRestartIterations) {
@@ -336,7 +340,7 @@ static Step end(DriverCall& c) {
     }
 
     // Finish.
-    d->eventCode = 0;
+    d->eventCode = eventCodeNormal;
     d->initialCall = d->firstCall;
     d->firstCall = 0;
     if (((d->initialCall && nrel > 0) || d->crossingChanged || d->restartIteration > 1) &&
@@ -345,16 +349,16 @@ static Step end(DriverCall& c) {
     const int level = *c.level;
     // A pending status (the model asked to terminate, say) is not covered by an end code.
     if (*c.QiErr == 0 && d->statusWord == 0 && d->initialCall == 0 && d->eventFlag && d->relationChanged == 0 &&
-        d->eventKindA == 0 && (level == 5 || level == 7)) {
+        d->eventKindA == 0 && (level == levelEventIteration || level == levelTerminal)) {
         *c.QiErr = d->eventKindB ? -994 : -995;
-        if (*c.QiErr == -995 && level == 5 && d->heldValuesSaved) {
+        if (*c.QiErr == -995 && level == levelEventIteration && d->heldValuesSaved) {
             d->heldTimeA = d->savedHeldTimeA;
             d->heldTimeB = d->savedHeldTimeB;
             const int held = MODEL_NHELD < 6 ? MODEL_NHELD : 6;
             for (int i = 0; i < held; ++i) d->heldValues[i] = d->savedHeldValues[i];
         }
     }
-    if (level < 3 || level > 4) d->heldValuesSaved = 0;
+    if (level < levelAllEquations || level > levelEventIndicators) d->heldValuesSaved = 0;
     if (flags[kFlagInline] != 0)
         eventStepFactor(d, d->time, d->initialCall, d->eventFlag, c.eventIndicators,
                         runtimeStepFactorStates.load(std::memory_order_relaxed), c.derivatives,
@@ -440,8 +444,8 @@ int dsblockDriver(int* level, int* computedLevel, double* time, double* states, 
 
     // Re-entry from the same instance (a nested call while its own call
     // runs): only an initial call proceeds; a level-3 call keeps QiErr.
-    if (d->busy && *level != 0) {
-        if (*level != 3) *QiErr = 1;
+    if (d->busy && *level != levelInitial) {
+        if (*level != levelAllEquations) *QiErr = 1;
         return 0;
     }
 

@@ -138,8 +138,8 @@ void getModelDataTemplate(void** address, size_t* size) {
 size_t modelDataSize(void) { return MODEL_HAS_INSTANCE_DATA ? sizeof(ModelData) : 0; }
 
 int getEventPending(ModelData* modelData) { return orTemplate(modelData)->eventPending; }
-int getEventCode(ModelData* modelData) { return orTemplate(modelData)->eventCode; }
-void setEventCode(ModelData* modelData, int code) { orTemplate(modelData)->eventCode = code; }
+EventCode getEventCode(ModelData* modelData) { return static_cast<EventCode>(orTemplate(modelData)->eventCode); }
+void setEventCode(ModelData* modelData, EventCode code) { orTemplate(modelData)->eventCode = code; }
 void setInlineIntegration(ModelData* modelData, int flag) { orTemplate(modelData)->inlineIntegration = flag; }
 void setStatePerturbationFlag(ModelData* modelData, int flag) { orTemplate(modelData)->statePerturbation = flag; }
 double initialTime(void) { return activeModelData()->initialTime; }

@@ -36,6 +36,30 @@ enum {
 };
 enum { kFlagsLogEvents = 2, kFlagsLogAlways = 4, kFlagsQuiet = 0x400 };
 
+// What the model entry is asked to compute: its first argument, in and out.
+// Equation section k is computed when the level is above k - 1 and the
+// computed level below k, at the event-indicator level, or at an event.
+enum EvaluationLevel : int32_t {
+    levelInitial = 0,         // initial call (initialization)
+    levelOutputs = 1,         // outputs
+    levelDerivatives = 2,     // state derivatives
+    levelAllEquations = 3,    // all continuous equations
+    levelEventIndicators = 4, // event indicators
+    levelEventIteration = 5,  // event iteration
+    levelTerminal = 7         // terminal section
+};
+
+// The event situation of a model call, set by the FMI layer in ModelData's
+// `eventCode` for exactly one call.
+enum EventCode : int32_t {
+    eventCodeIdle = -1,               // no equation section runs; otherwise normal, cleared at the end of the pass
+    eventCodeNormal = 0,              // normal call: the driver runs the whole event iteration itself
+    eventCodeFirstPass = 2,           // first event-update pass after entering event mode
+    eventCodeFurtherPass = 3,         // further event-update passes
+    eventCodeEndOfInitialization = 4, // end of initialization, or an event update without a started event
+    eventCodeIteration = 5            // event iteration requested by the FMI layer, without the preparation
+};
+
 // Marks an event time that has not been set yet.
 #define EVENT_TIME_UNSET (-1e33)
 

@@ -7,6 +7,7 @@
 
 #include <mutex>
 
+#include "external_libraries.h"
 #include "locale_c.h"
 #include "platform.h"
 #include "runtime.h"
@@ -106,7 +107,12 @@ int DllMain(void* module, unsigned long reason, void* reserved) {
 int threadSlotAvailable(void) { return threadSlot >= 0; }
 
 // The loader's attach and detach of this library.
-__attribute__((constructor)) static void libraryAttach() { DllMain(nullptr, kDllProcessAttach, nullptr); }
+// The module path is taken at load: a library loaded by a relative name is
+// found against the working directory of that moment, which may change later.
+__attribute__((constructor)) static void libraryAttach() {
+    DllMain(nullptr, kDllProcessAttach, nullptr);
+    getModulePath();
+}
 __attribute__((destructor)) static void libraryDetach() { DllMain(nullptr, kDllProcessDetach, nullptr); }
 
 ThreadContext* getThreadContext(void) {

@@ -26,10 +26,10 @@ bool initialGate(Frame& f) {
     ModelData* d = f.d;
     bool result = false;
     if (d->initPhase != 0) {
-        result = d->eventCode < 3;
+        result = d->eventCode < eventCodeFurtherPass;
     } else if (d->initialCall == 1) {
         d->crossingChanged = 1;
-        result = d->eventCode < 3;
+        result = d->eventCode < eventCodeFurtherPass;
     }
     d->sectionGate = result;
     return result;
@@ -38,7 +38,8 @@ bool initialGate(Frame& f) {
 bool levelGate(Frame& f, int k) {
     ModelData* d = f.d;
     const bool result =
-        ((*f.level > k && *f.computedLevel < k + 1) || d->eventFlag || *f.level == 4) && d->eventCode != -1;
+        ((*f.level > k && *f.computedLevel < k + 1) || d->eventFlag || *f.level == levelEventIndicators) &&
+        d->eventCode != eventCodeIdle;
     d->sectionGate = result;
     return result;
 }
@@ -119,7 +120,8 @@ void pressureRelation(Frame& f, double p, double T) {
 }
 
 void heldValues(Frame& f, int updateKind) {
-    const int startPass = (f.d->inlineIntegration && f.flags[kFlagHeldArg] != 0 && *f.level == 4) ? 1 : 0;
+    const int startPass =
+        (f.d->inlineIntegration && f.flags[kFlagHeldArg] != 0 && *f.level == levelEventIndicators) ? 1 : 0;
     updateHeldValues(f.time, f.states, f.stateDerivativesIn, f.inputs, f.parameters, f.integerParameters,
                      f.logicalParameters, f.derivatives, f.outputs, f.auxiliaries, f.eventIndicators, f.timeData,
                      f.flags, f.strings, f.d, updateKind, startPass);
@@ -342,7 +344,7 @@ int modelEquations(int* level, int* computedLevel, double* time, double* states,
         d->crossingChanged = 1;
         stateStart = true;
     }
-    if (stateStart && !(d->homotopyActive && d->lambda > 0) && d->eventCode < 3) stateStartValues(f);
+    if (stateStart && !(d->homotopyActive && d->lambda > 0) && d->eventCode < eventCodeFurtherPass) stateStartValues(f);
     heldValues(f, 0);
 
     if (initializationGate(f)) {

@@ -15,7 +15,7 @@ using Frame = ModelArguments;
 
 static void heldValues(Frame& f, int updateKind) {
     const int startPass =
-        (f.d->inlineIntegration && f.flags[kFlagHeldArg] != 0 && *f.level == 4) ? 1 : 0;
+        (f.d->inlineIntegration && f.flags[kFlagHeldArg] != 0 && *f.level == levelEventIndicators) ? 1 : 0;
     updateHeldValues(f.time, f.states, f.stateDerivativesIn, f.inputs, f.parameters, f.integerParameters,
                      f.logicalParameters, f.derivatives, f.outputs, f.auxiliaries, f.eventIndicators, f.timeData,
                      f.flags, f.strings, f.d, updateKind, startPass);
@@ -32,10 +32,10 @@ static int initialSection(Frame& f) {
     ModelData* d = f.d;
     int result = 0;
     if (d->initPhase != 0) {
-        result = d->eventCode <= 2;
+        result = d->eventCode <= eventCodeFirstPass;
     } else if (d->initialCall == 1) {
         d->crossingChanged = 1;
-        result = d->eventCode < 3;
+        result = d->eventCode < eventCodeFurtherPass;
     }
     d->sectionGate = result;
     return result;
@@ -46,7 +46,8 @@ static int initialSection(Frame& f) {
 static int levelSection(Frame& f, int k) {
     ModelData* d = f.d;
     const int result =
-        ((*f.level > k && *f.computedLevel < k + 1) || d->eventFlag || *f.level == 4) && d->eventCode != -1;
+        ((*f.level > k && *f.computedLevel < k + 1) || d->eventFlag || *f.level == levelEventIndicators) &&
+        d->eventCode != eventCodeIdle;
     d->sectionGate = result;
     return result;
 }
@@ -84,7 +85,8 @@ int modelEquations(int* level, int* computedLevel, double* time, double* states,
     d->sectionGate = d->parametersChanged && !(d->homotopyActive && d->lambda != 0);
     if (initialSection(f)) *computedLevel = 0;
     if (initialSection(f)) *computedLevel = 0;
-    if (initialSection(f) && !(d->eventCode > 2 || (d->homotopyActive && d->lambda > 0))) *computedLevel = 0;
+    if (initialSection(f) && !(d->eventCode > eventCodeFirstPass || (d->homotopyActive && d->lambda > 0)))
+        *computedLevel = 0;
     if (initialSection(f)) {
         *computedLevel = 0;
         if (!d->homotopyActive) homotopyHook(f);

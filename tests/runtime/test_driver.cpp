@@ -78,7 +78,7 @@ TEST_F(Driver, LoggedIterationEndsAtAnEventWithItsEndCode) {
 }
 
 TEST_F(Driver, EventCodesOfTheFmiLayerHandTheIterationBack) {
-    for (int code : {2, 3, 5}) {
+    for (EventCode code : {eventCodeFirstPass, eventCodeFurtherPass, eventCodeIteration}) {
         fake().passes = 0;
         setEventCode(md(), code);
         instance()->computedLevel = 4;
@@ -90,7 +90,7 @@ TEST_F(Driver, EventCodesOfTheFmiLayerHandTheIterationBack) {
     }
     // Event code 4 (end of initialization) iterates in the driver like 0 and ends at 0.
     fake().passes = 0;
-    setEventCode(md(), 4);
+    setEventCode(md(), eventCodeEndOfInitialization);
     fake().body = [](FakeCall& f) { f.d->crossingChanged = fake().passes == 1; };
     EXPECT_EQ(call(1), 0);
     EXPECT_EQ(fake().passes, 2);
@@ -281,13 +281,13 @@ TEST_F(Driver, QiErrValues) {
     instance()->mode = modeContinuousOrStepping;
     for (int code : {-990, -992, -993, -995}) {
         fake().body = [code](FakeCall& f) { *f.QiErr = code; };
-        EXPECT_EQ(evaluateModel(instance(), 1, "fmi2GetDerivatives", nullptr), 0) << code;
+        EXPECT_EQ(evaluateModel(instance(), levelOutputs, "fmi2GetDerivatives", nullptr), 0) << code;
     }
     fake().body = [](FakeCall& f) { *f.QiErr = -999; };
-    EXPECT_EQ(evaluateModel(instance(), 1, nullptr, nullptr), -999);
+    EXPECT_EQ(evaluateModel(instance(), levelOutputs, nullptr, nullptr), -999);
     fake().body = [](FakeCall& f) { *f.QiErr = 1; };
     host().clearLog();
-    EXPECT_EQ(evaluateModel(instance(), 1, "fmi2GetDerivatives", nullptr), 1);
+    EXPECT_EQ(evaluateModel(instance(), levelOutputs, "fmi2GetDerivatives", nullptr), 1);
     EXPECT_EQ(host().logText(), "Error|rt|fmi2GetDerivatives: dsblock_ failed, QiErr = 1\n");
 }
 
@@ -326,7 +326,7 @@ TEST_F(Driver, NestedCallOfAnotherInstanceKeepsItsOwnTrapAndBinding) {
         double* scratch = RealAlloc(5);
         const MarkPlace mark = getThreadContext()->currentMark.place;
         b->mode = modeContinuousOrStepping;
-        innerResult = evaluateModel(b, 1, nullptr, nullptr);
+        innerResult = evaluateModel(b, levelOutputs, nullptr, nullptr);
         EXPECT_EQ(getThreadContext()->boundModelData, a->modelData);
         EXPECT_EQ(instanceInModelCall, a);
         EXPECT_EQ(getThreadContext()->functionStack, &frame);
@@ -364,7 +364,7 @@ TEST_F(Driver, NestedEvaluationOfSeveralPassesLeavesTheOuterScratchAlone) {
         double* scratch = RealAlloc(5);
         for (int i = 0; i < 5; ++i) scratch[i] = i + 1;
         b->mode = modeContinuousOrStepping;
-        EXPECT_EQ(evaluateModel(b, 1, nullptr, nullptr), 0);
+        EXPECT_EQ(evaluateModel(b, levelOutputs, nullptr, nullptr), 0);
         EXPECT_EQ(getThreadContext()->functionStack, &frame);
         outerSeen.assign(scratch, scratch + 5);
         popFunctionFrame(&frame);

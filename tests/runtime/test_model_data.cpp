@@ -128,10 +128,10 @@ TEST(ExternalLibraries, ModulePathAndUtf16) {
 }
 
 TEST(ModelDataAccess, NullStandsForTheTemplate) {
-    setEventCode(nullptr, 4);
+    setEventCode(nullptr, eventCodeEndOfInitialization);
     EXPECT_EQ(getEventCode(nullptr), 4);
     EXPECT_EQ(modelDataTemplate()->eventCode, 4);
-    setEventCode(nullptr, 0);
+    setEventCode(nullptr, eventCodeNormal);
     DelayBuffer* buffers = nullptr;
     int count = 0;
     delayBufferList(nullptr, &buffers, &count);
