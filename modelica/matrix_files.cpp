@@ -119,8 +119,8 @@ public:
     }
     // Walks on to the matrix named `name`; false after a failed check.
     // Matrices without elements are passed like any other.
-    bool walkTo(const char* name, int* ret) {
-        while (step(ret))
+    bool walkTo(const char* name, int* ret, int trimBlanks = 1) {
+        while (step(ret, trimBlanks))
             if (hasName(matrix_, name)) return true;
         return false;
     }
@@ -387,7 +387,8 @@ bool readStringTable(const char* fileName, const char* name, int ndims, StringAr
     Reading reading;
     if (reading.open(fileName) == 0) {
         int ret = 0;
-        if (!reading.walkTo(name, &ret)) return false;
+        // Text rows keep their trailing blanks.
+        if (!reading.walkTo(name, &ret, 0)) return false;
         const AmatMatrix& m = reading.matrix();
         if (!reading.require(m.type == charMatrix, "amatrix.type == charMatrix", "Only string matrices allowed"))
             return false;
