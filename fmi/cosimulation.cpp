@@ -131,7 +131,7 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
         const fmi2Status status = handleStepEvent(instance, 1);
         instance->dirty = 0;
         if (status != fmi2OK) return status;
-    } else if (instance->computedLevel < 2) {
+    } else if (instance->computedLevel < levelDerivatives) {
         const int qiErr = evaluateModel(instance, levelDerivatives, name, nullptr);
         if (qiErr == 1) return fmi2Discard;
         if (qiErr != 0) return terminateOnError(instance);

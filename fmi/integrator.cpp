@@ -181,7 +181,7 @@ static int rhsAt(ModelInstance* instance, double t, N_Vector y, N_Vector ydot) {
     // error weight vanish) reach an infinite time, where CVODE never ends its step.
     if (!isfinite(t)) return -1;
     TrialPoint point(instance, t, y);
-    if (instance->computedLevel < 2) {
+    if (instance->computedLevel < levelDerivatives) {
         const int qiErr = evaluateForIntegrator(instance, levelDerivatives, kGetDerivatives);
         if (qiErr != 0) return qiErr == 1 ? 1 : -1;
     }
@@ -207,7 +207,7 @@ static int eventIndicatorRoots(double t, N_Vector y, double* gout, void* userDat
     if (!isfinite(t)) return -1;
     try {
         TrialPoint point(instance, t, y);
-        if (instance->computedLevel < 4 && !instance->terminatedByModel) {
+        if (instance->computedLevel < levelEventIndicators && !instance->terminatedByModel) {
             if (evaluateForIntegrator(instance, levelEventIndicators, kGetEventIndicators) != 0) return -1;
         }
         for (uint64_t i = 0; i < instance->ni; ++i) gout[i] = instance->eventIndicators[i];

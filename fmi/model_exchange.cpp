@@ -88,7 +88,7 @@ fmi2Status fmiGetDerivatives(fmi2Component c, fmi2Real derivatives[], size_t nx)
     bool wrong = false;
     const size_t n = checkCount(instance, fnGetDerivatives, "nx", nx, instance->nx, &wrong);
     if (n > 0 && !derivatives) return fmi2Error;
-    if (instance->computedLevel < 2) {
+    if (instance->computedLevel < levelDerivatives) {
         const int qiErr = evaluateModel(instance, levelDerivatives, name(fnGetDerivatives), nullptr);
         if (qiErr != 0) return readFailure(instance, qiErr);
     }
@@ -108,7 +108,7 @@ fmi2Status fmiGetEventIndicators(fmi2Component c, fmi2Real eventIndicators[], si
     bool wrong = false;
     const size_t n = checkCount(instance, fnGetEventIndicators, "ni", ni, instance->ni, &wrong);
     if (n > 0 && !eventIndicators) return fmi2Error;
-    if (instance->computedLevel < 4 && !instance->terminatedByModel) {
+    if (instance->computedLevel < levelEventIndicators && !instance->terminatedByModel) {
         const int qiErr = evaluateModel(instance, levelEventIndicators, name(fnGetEventIndicators), nullptr);
         if (qiErr != 0) return readFailure(instance, qiErr);
     }
