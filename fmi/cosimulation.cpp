@@ -67,6 +67,45 @@ static fmi2Status handleStepEvent(ModelInstance* instance, int reinitAlways) {
     return fmi2OK;
 }
 
+// ---- What the integrator integrates ----
+
+enum class IntegrandChange { none, slopes, values };
+
+// CVODE's history reaches past the communication point, so the integrator
+// may go on from it only when what it is about to integrate from the point is
+// what it integrated up to it. What counts as a change, and restarts it there:
+// - a value the model sees, changed by the host since the integrator last
+//   restarted (`inputsChanged`: an input, a parameter, a start value, a
+//   string or a state set to a new value, an event update run at the host's
+//   request; setting the value a variable already has changes nothing), or
+//   the time moved by the host away from where the integrator stands: an
+//   event update takes the values in first;
+// - an input slope for the coming step that differs from the slope in force
+//   at the end of the last step: a new slope, another one, or one that ended
+//   with that step because the host did not give it again (a held input has
+//   slope 0). The values are unchanged, so the integrator only restarts.
+// Nothing else does: reads, queries and a slope given again with the input's
+// value on its line leave the integrator going on from its history.
+static IntegrandChange integrandChange(const ModelInstance* instance) {
+    const IntegratorData* d = instance->integrator;
+    if (instance->inputsChanged || instance->time != d->integratedTime) return IntegrandChange::values;
+    for (uint64_t i = 0; i < instance->nu; ++i) {
+        const double slope = d->extrapolateInputs ? d->inputDerivatives[i] : 0.0;
+        if (!(slope == d->integratedInputDerivatives[i])) return IntegrandChange::slopes;
+    }
+    return IntegrandChange::none;
+}
+
+// With nothing changed, the slopes given again continue the extrapolation of
+// the last step from its own start: the inputs at every time of the coming
+// step are bitwise those the integrator's history was computed with.
+static void continueIntegratedInputs(ModelInstance* instance) {
+    IntegratorData* d = instance->integrator;
+    if (!d->extrapolateInputs || !d->integratedExtrapolation) return;
+    d->inputStartTime = d->integratedInputStartTime;
+    for (uint64_t i = 0; i < instance->nu; ++i) d->inputStartValues[i] = d->integratedInputStartValues[i];
+}
+
 // ---- fmi2DoStep ----
 
 // The model's fixed grid from time 0: every grid point up to the step end,
@@ -125,13 +164,17 @@ static fmi2Status stepEvent(ModelInstance* instance, int noSetPrior) {
 // output points and state events.
 static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int noSetPrior) {
     const char* name = functionName(fnDoStep);
-    // A change by the host since the last step is taken in here, whatever
-    // reads came in between (they clear `dirty`, not `inputsChanged`).
-    if (instance->dirty || instance->inputsChanged) {
+    const IntegrandChange change = integrandChange(instance);
+    if (change == IntegrandChange::values) {
         const fmi2Status status = handleStepEvent(instance, 1);
         instance->dirty = 0;
         if (status != fmi2OK) return status;
-    } else if (instance->computedLevel < levelDerivatives) {
+    } else if (change == IntegrandChange::slopes) {
+        if (reinitIntegrator(instance, 1) != 0) return terminateOnError(instance);
+    } else {
+        continueIntegratedInputs(instance);
+    }
+    if (change != IntegrandChange::values && instance->computedLevel < levelDerivatives) {
         const int qiErr = evaluateModel(instance, levelDerivatives, name, nullptr);
         if (qiErr == 1) return fmi2Discard;
         if (qiErr != 0) return terminateOnError(instance);
@@ -195,6 +238,7 @@ static fmi2Status integratorSteps(ModelInstance* instance, double stepEnd, int n
         if (status != fmi2OK) return status;
     }
     instance->time = stepEnd;
+    recordIntegratedInputs(instance);
     instance->integrator->extrapolateInputs = 0;
     return fmi2OK;
 }
@@ -350,8 +394,6 @@ fmi2Status fmiSetRealInputDerivatives(fmi2Component c, const fmi2ValueReference 
     for (uint64_t i = 0; i < instance->nu; ++i) d->inputStartValues[i] = instance->u[i];
     d->inputStartTime = instance->time;
     d->extrapolateInputs = 1;
-    // The integrator's history past the communication point knows nothing of the slopes.
-    instance->inputsChanged = 1;
     LOG_INSTANCE(instance, fmi2OK, "%s", name);
     return fmi2OK;
 }

@@ -1,10 +1,11 @@
 // Directional derivatives by central differences: the known variables are
 // moved one step along the seed in both directions through the ordinary
-// variable access, the unknowns read at both points, and the known variables
-// put back.
+// variable access, the unknowns read at both points, and the instance put
+// back as the query found it.
 #include <math.h>
 
 #include "evaluate.h"
+#include "fmu_state.h"
 #include "runtime.h"
 
 static const char* const kDirectionalDerivative = "fmi2GetDirectionalDerivative";
@@ -54,16 +55,16 @@ static double perturbationStep(const double* reference, const double* seed, size
     return h;
 }
 
-// Puts the known variables back to their reference values. With state
-// perturbation the saved state is restored instead.
-static fmi2Status restoreKnown(ModelInstance* instance, const fmi2ValueReference vKnown_ref[], size_t nKnown) {
-    if (instance->perturbByState && instance->perturbationState) {
-        const fmi2Status status = fmiSetFMUstate(instance, instance->perturbationState);
-        setStatePerturbationFlag(instance->modelData, 0);
-        return status;
-    }
-    if (nKnown == 0) return fmi2OK;
-    return fmiSetReal(instance, vKnown_ref, nKnown, instance->vRef);
+// Puts the instance back as the query found it: the known variables, the
+// values the evaluations computed, the flags and the input extrapolation,
+// without touching the integrator. fmi2OK, or fmi2Error when the delay
+// buffers could not be copied back.
+static fmi2Status restoreInstance(ModelInstance* instance) {
+    const int result = restoreSnapshot(instance, instance->perturbationState);
+    setStatePerturbationFlag(instance->modelData, 0);
+    if (result == 0) return fmi2OK;
+    LOG_INSTANCE(instance, fmi2Error, "%s: memory allocation failed", kDirectionalDerivative);
+    return fmi2Error;
 }
 
 // One evaluation of the unknowns at the perturbed values `v`.
@@ -78,13 +79,16 @@ static fmi2Status evaluatePerturbed(ModelInstance* instance, const fmi2ValueRefe
     return status;
 }
 
+// How far a computation came: what the caller has to put back.
+enum class Stage { started, snapshotTaken, perturbed };
+
 // The numeric computation between raising and lowering the "derivative in
-// progress" flag. `perturbed` tells the caller whether the known variables
-// may have left their reference values.
+// progress" flag. `stage` tells the caller whether the snapshot was taken and
+// whether the known variables may have left their reference values.
 static fmi2Status centralDifferences(ModelInstance* instance, const fmi2ValueReference vUnknown_ref[],
                                      size_t nUnknown, const fmi2ValueReference vKnown_ref[], size_t nKnown,
-                                     const fmi2Real dvKnown[], fmi2Real dvUnknown[], bool* perturbed) {
-    *perturbed = false;
+                                     const fmi2Real dvKnown[], fmi2Real dvUnknown[], Stage* stage) {
+    *stage = Stage::started;
     if (!reserveWorkVectors(instance, nKnown, &instance->vCapacity, &instance->vRef, &instance->vPlus,
                             &instance->vMinus) ||
         !reserveWorkVectors(instance, nUnknown, &instance->zCapacity, &instance->zRef, &instance->zPlus,
@@ -93,14 +97,21 @@ static fmi2Status centralDifferences(ModelInstance* instance, const fmi2ValueRef
         return fmi2Error;
     }
 
+    // The instance as the query finds it, put back at the end (and, with
+    // state perturbation, between the two evaluations). Reading the
+    // reference values below may already evaluate the model.
+    if (takeSnapshot(instance, &instance->perturbationState) != 0) {
+        LOG_INSTANCE(instance, fmi2Error, "%s: memory allocation failed", kDirectionalDerivative);
+        return fmi2Error;
+    }
+    *stage = Stage::snapshotTaken;
+
     fmi2Status status = fmiGetReal(instance, vKnown_ref, nKnown, instance->vRef);
     if (status != fmi2OK) return status;
     status = fmiGetReal(instance, vUnknown_ref, nUnknown, instance->zRef);
     if (status != fmi2OK) return status;
 
     if (instance->perturbByState) {
-        status = fmiGetFMUstate(instance, &instance->perturbationState);
-        if (status != fmi2OK) return status;
         setStatePerturbationFlag(instance->modelData, 1);
         instance->computedLevel = 0;
     }
@@ -116,8 +127,7 @@ static fmi2Status centralDifferences(ModelInstance* instance, const fmi2ValueRef
         }
     }
 
-    // From here on a failure still puts the known variables back.
-    *perturbed = true;
+    *stage = Stage::perturbed;
     fmi2Status setStatus = fmi2OK;
     const fmi2Status plus =
         evaluatePerturbed(instance, vKnown_ref, nKnown, instance->vPlus, vUnknown_ref, nUnknown, instance->zPlus,
@@ -126,7 +136,7 @@ static fmi2Status centralDifferences(ModelInstance* instance, const fmi2ValueRef
     // An evaluation that ended the simulation leaves nothing to compare with.
     if (plus >= fmi2Error) return plus;
     if (instance->perturbByState) {
-        status = fmiSetFMUstate(instance, instance->perturbationState);
+        status = restoreInstance(instance);
         if (status != fmi2OK) return status;
         setStatePerturbationFlag(instance->modelData, 1);
     }
@@ -146,8 +156,7 @@ static fmi2Status centralDifferences(ModelInstance* instance, const fmi2ValueRef
         else
             dvUnknown[i] = (instance->zPlus[i] - instance->zRef[i]) / h;
     }
-    *perturbed = false;
-    return restoreKnown(instance, vKnown_ref, nKnown);
+    return fmi2OK;
 }
 
 fmi2Status fmiGetDirectionalDerivative(fmi2Component c, const fmi2ValueReference vUnknown_ref[], size_t nUnknown,
@@ -170,30 +179,27 @@ fmi2Status fmiGetDirectionalDerivative(fmi2Component c, const fmi2ValueReference
     // No unknowns: nothing to compute; no known variables: every derivative is 0.
     if (nUnknown == 0 || nKnown == 0) return fmi2OK;
 
-    // The perturbations go through the ordinary set calls, which mark the
-    // instance changed; once the known variables are back, the query leaves
-    // no change of its own behind (in Co-Simulation it would restart the
-    // integrator at the next step). In initialization mode reads are driven
-    // by `dirty` alone, and the arrays now hold the perturbed results.
-    const int32_t dirty = instance->dirty;
-    const int32_t inputsChanged = instance->inputsChanged;
-
+    // The perturbations go through the ordinary set and get calls, which mark
+    // the instance changed and leave the perturbed results in its arrays and
+    // its ModelData. The query puts back everything it found, so that it
+    // changes nothing a later read, step or initialization sees: no pending
+    // change, no restart of the integrator, no value of a perturbed
+    // evaluation.
     instance->flags[kFlagDirectional] = 1;
-    bool perturbed = false;
+    Stage stage = Stage::started;
     fmi2Status status =
-        centralDifferences(instance, vUnknown_ref, nUnknown, vKnown_ref, nKnown, dvKnown, dvUnknown, &perturbed);
+        centralDifferences(instance, vUnknown_ref, nUnknown, vKnown_ref, nKnown, dvKnown, dvUnknown, &stage);
     instance->directionalDerivativeActive = 0;
-    if (perturbed) {
-        // The known variables always get their reference values back; the
-        // failure that stopped the computation stays the result.
-        const fmi2Status restored = restoreKnown(instance, vKnown_ref, nKnown);
-        if (restored > status) status = restored;
-    }
+    // The failure that stopped the computation stays the result. An
+    // evaluation that terminated the instance leaves only the known
+    // variables to put back.
+    fmi2Status restored = fmi2OK;
+    if (instance->mode != modeTerminated && stage != Stage::started)
+        restored = restoreInstance(instance);
+    else if (stage == Stage::perturbed && nKnown > 0)
+        restored = fmiSetReal(instance, vKnown_ref, nKnown, instance->vRef);
+    if (restored > status) status = restored;
     if (instance->flags) instance->flags[kFlagDirectional] = 0;
     if (status == fmi2Error) return terminateOnError(instance);
-    if (status < fmi2Error) {
-        if (instance->mode != modeInitialization) instance->dirty = dirty;
-        instance->inputsChanged = inputsChanged;
-    }
     return status;
 }

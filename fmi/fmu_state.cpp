@@ -153,14 +153,6 @@ ModelInstance* newFMUstate(ModelInstance* instance, uint64_t nx) {
     return state;
 }
 
-fmi2Status allocFMUstate(fmi2FMUstate* out, ModelInstance* instance) {
-    ModelInstance* state = newFMUstate(instance, instance->nx);
-    *out = state;
-    if (state) return fmi2OK;
-    LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");
-    return terminateOnError(instance);
-}
-
 // ---- Copying ----
 
 template <typename T>
@@ -318,21 +310,22 @@ static void copyIntegratorValues(IntegratorData* destination, const IntegratorDa
     destination->previousOutputsTime = source->previousOutputsTime;
 }
 
-// Keeps a copy of the instance's integrator record in the state: plain values
-// only (no SUNDIALS object), with the counters including CVODE's work since
-// its last re-initialisation. 0, or 1 when memory runs out.
-static int saveIntegratorState(ModelInstance* instance, ModelInstance* state) {
-    const IntegratorData* source = instance->integrator;
-    if (!source) {
+// Makes the state's integrator record match the instance's: a plain record
+// (no SUNDIALS object) when the instance has an integrator, none otherwise.
+// The state's record, or NULL (nothing to keep, or memory ran out: *failed).
+static IntegratorData* integratorCopy(ModelInstance* instance, ModelInstance* state, bool* failed) {
+    *failed = false;
+    if (!instance->integrator) {
         // Nothing to keep: a copy from an earlier save does not belong here.
         freeIntegratorRecord(instance, state);
-        return 0;
+        return nullptr;
     }
     const fmi2CallbackFunctions* functions = instance->functions;
     IntegratorData* copy = state->integrator;
     if (!copy) {
         copy = allocateElements<IntegratorData>(functions, 1);
-        if (!copy) return 1;
+        *failed = copy == nullptr;
+        if (!copy) return nullptr;
         memset(static_cast<void*>(copy), 0, sizeof *copy);
         state->integrator = copy;
         copy->inputDerivatives = allocateElements<double>(functions, state->nu + 1);
@@ -340,9 +333,21 @@ static int saveIntegratorState(ModelInstance* instance, ModelInstance* state) {
         copy->previousOutputs = allocateElements<double>(functions, state->ny + 1);
         if (!copy->inputDerivatives || !copy->inputStartValues || !copy->previousOutputs) {
             freeIntegratorRecord(instance, state);
-            return 1;
+            *failed = true;
+            return nullptr;
         }
     }
+    return copy;
+}
+
+// Keeps a copy of the instance's integrator record in the state: plain values
+// only, with the counters including CVODE's work since its last
+// re-initialisation. 0, or 1 when memory runs out.
+static int saveIntegratorState(ModelInstance* instance, ModelInstance* state) {
+    bool failed = false;
+    IntegratorData* copy = integratorCopy(instance, state, &failed);
+    if (!copy) return failed ? 1 : 0;
+    const IntegratorData* source = instance->integrator;
     copyIntegratorValues(copy, source, state->nu, state->ny);
     copyCounters(copy, source);
     accumulateIntegratorCounters(instance, copy);
@@ -374,6 +379,68 @@ static int restoreIntegratorState(ModelInstance* state, ModelInstance* instance)
     return reinitializeIntegrator(instance);
 }
 
+// ---- Capturing an instance ----
+
+// Copies the instance into the state record in *slot, made when there is none
+// (or made anew for other sizes: a Co-Simulation instance gains its dummy
+// state at initialization). 0; -1 when no record could be made; otherwise the
+// failure of copyFMUstate, after which a record made here is released again.
+static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* created) {
+    ModelInstance* state = static_cast<ModelInstance*>(*slot);
+    if (state && !sameSizes(state, instance)) {
+        releaseFMUstate(instance, state);
+        *slot = nullptr;
+        state = nullptr;
+    }
+    *created = state == nullptr;
+    if (*created) {
+        state = newFMUstate(instance, instance->nx);
+        if (!state) return -1;
+        *slot = state;
+    }
+    int result = 0;
+    if (instance->modelData) {
+        // Delay buffers are allocated at the first model call; a state taken
+        // before it still gets buffers of the full size.
+        DelayBuffer* delays = nullptr;
+        int count = 0;
+        delayBufferList(instance->modelData, &delays, &count);
+        for (int i = 0; result == 0 && i < count; ++i)
+            if (delays[i].size == 0 && delayBuffersAllocate(&delays[i], 1, Buffersize) != 0) result = 1;
+    }
+    if (result == 0) result = copyFMUstate(instance, state, instance->functions);
+    if (result != 0 && *created) {
+        releaseFMUstate(instance, state);
+        *slot = nullptr;
+    }
+    return result;
+}
+
+int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
+    bool created = false;
+    const int result = captureInstance(instance, snapshot, &created);
+    if (result != 0) return result < 0 ? 1 : result;
+    ModelInstance* state = static_cast<ModelInstance*>(*snapshot);
+    bool failed = false;
+    IntegratorData* copy = integratorCopy(instance, state, &failed);
+    if (failed) {
+        releaseFMUstate(instance, state);
+        *snapshot = nullptr;
+        return 1;
+    }
+    if (copy) copyIntegratorValues(copy, instance->integrator, state->nu, state->ny);
+    return 0;
+}
+
+int restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot) {
+    ModelInstance* state = static_cast<ModelInstance*>(snapshot);
+    const int result = copyFMUstate(state, instance, instance->functions);
+    if (result != 0) return result;
+    if (state->integrator && instance->integrator)
+        copyIntegratorValues(instance->integrator, state->integrator, instance->nu, instance->ny);
+    return 0;
+}
+
 // ---- The three calls ----
 
 fmi2Status fmiGetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
@@ -386,39 +453,14 @@ fmi2Status fmiGetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
     }
     LOG_INSTANCE(instance, fmi2OK, "%s", kGetFMUstate);
 
+    bool created = false;
+    const int result = captureInstance(instance, FMUstate, &created);
+    if (result < 0) {
+        LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");
+        return terminateOnError(instance);
+    }
+    if (result != 0) return copyFailure(instance, kGetFMUstate, result);
     ModelInstance* state = static_cast<ModelInstance*>(*FMUstate);
-    // A state made for other sizes (a Co-Simulation instance gains its dummy
-    // state at initialization) is made anew instead of being overrun.
-    if (state && !sameSizes(state, instance)) {
-        releaseFMUstate(instance, state);
-        *FMUstate = nullptr;
-        state = nullptr;
-    }
-    const bool created = state == nullptr;
-    if (created) {
-        const fmi2Status status = allocFMUstate(FMUstate, instance);
-        if (status != fmi2OK) return status;
-        state = static_cast<ModelInstance*>(*FMUstate);
-    }
-
-    int result = 0;
-    if (instance->modelData) {
-        // Delay buffers are allocated at the first model call; a state taken
-        // before it still gets buffers of the full size.
-        DelayBuffer* delays = nullptr;
-        int count = 0;
-        delayBufferList(instance->modelData, &delays, &count);
-        for (int i = 0; result == 0 && i < count; ++i)
-            if (delays[i].size == 0 && delayBuffersAllocate(&delays[i], 1, Buffersize) != 0) result = 1;
-    }
-    if (result == 0) result = copyFMUstate(instance, state, instance->functions);
-    if (result != 0) {
-        if (created) {
-            releaseFMUstate(instance, state);
-            *FMUstate = nullptr;
-        }
-        return copyFailure(instance, kGetFMUstate, result);
-    }
     if (usesIntegrator(instance, instance->flags) && saveIntegratorState(instance, state) != 0) {
         LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");
         LOG_INSTANCE(instance, fmi2Error, "%s failed", kGetFMUstate);

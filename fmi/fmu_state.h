@@ -6,10 +6,6 @@
 
 extern "C" {
 
-// A new, empty state record sized for `instance`; fmi2OK, or fmi2Error after a
-// logged failure (the instance is then terminated and *state is NULL).
-fmi2Status allocFMUstate(fmi2FMUstate* state, ModelInstance* instance);
-
 // Copies the simulation state from `source` to `destination` (instance to
 // state or back): values, mode, time, the shared blocks and the whole
 // ModelData with its delay buffers. 0 on success, 1 when memory runs out, 2
@@ -27,3 +23,13 @@ void releaseFMUstate(ModelInstance* instance, ModelInstance* state);
 
 // Whether the two records have the same sizes (a state fits the instance).
 bool sameSizes(const ModelInstance* a, const ModelInstance* b);
+
+// A snapshot: everything of the instance a state holds (values, flags, mode,
+// time, shared blocks, ModelData) and its input extrapolation, but not the
+// integrator's history or counters, so that putting it back restarts nothing.
+// Neither call logs. takeSnapshot keeps it in *snapshot (made on first use,
+// reused after): 0, or 1 when memory runs out (*snapshot is then NULL), 2 on
+// mismatched delay buffers. restoreSnapshot puts it back: the failure codes of
+// copyFMUstate.
+int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot);
+int restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot);

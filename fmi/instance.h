@@ -73,10 +73,12 @@ struct ModelInstance {
     int32_t eventIterationPending;
     int32_t linearizationDirty;
     int32_t directionalDerivativeActive;
-    // Co-Simulation: the host changed something the model sees (an input, a
-    // parameter, a start value, a string, input derivatives) that the next
-    // fmi2DoStep has not yet taken in with an event update and an integrator
-    // restart. Unlike `dirty`, reads and other model calls leave it alone.
+    // Co-Simulation: the host changed a value the model sees (an input, a
+    // parameter, a start value, a string, a state) or ran an event update,
+    // and the next fmi2DoStep has not yet taken it in with an event update
+    // and an integrator restart. Unlike `dirty`, reads and other model calls
+    // leave it alone. Input slopes are compared at the step instead
+    // (integrandChange in cosimulation.cpp).
     int32_t inputsChanged;
     int32_t linCapacityA, linCapacityB, linCapacityC, linCapacityD;
     double* linA;

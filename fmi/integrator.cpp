@@ -124,6 +124,18 @@ void interpolateInputs(ModelInstance* instance, double t) {
         instance->u[i] = (t - d->inputStartTime) * d->inputDerivatives[i] + d->inputStartValues[i];
 }
 
+void recordIntegratedInputs(ModelInstance* instance) {
+    IntegratorData* d = instance->integrator;
+    if (!d || !d->integratedInputDerivatives || !d->integratedInputStartValues) return;
+    d->integratedTime = instance->time;
+    d->integratedExtrapolation = d->extrapolateInputs;
+    d->integratedInputStartTime = d->inputStartTime;
+    for (uint64_t i = 0; i < instance->nu; ++i) {
+        d->integratedInputDerivatives[i] = d->extrapolateInputs ? d->inputDerivatives[i] : 0.0;
+        d->integratedInputStartValues[i] = d->inputStartValues[i];
+    }
+}
+
 void setInputStartValue(ModelInstance* instance, int index) {
     IntegratorData* d = instance->integrator;
     if (!d || !d->inputStartValues || index < 0 || static_cast<uint64_t>(index) >= instance->nu) return;
@@ -359,6 +371,8 @@ void freeIntegratorRecord(ModelInstance* owner, ModelInstance* holder) {
     if (d->previousOutputs) freeMemory(d->previousOutputs);
     if (d->inputDerivatives) freeMemory(d->inputDerivatives);
     if (d->inputStartValues) freeMemory(d->inputStartValues);
+    if (d->integratedInputDerivatives) freeMemory(d->integratedInputDerivatives);
+    if (d->integratedInputStartValues) freeMemory(d->integratedInputStartValues);
     freeMemory(d);
     holder->integrator = nullptr;
 }
@@ -466,7 +480,11 @@ static int buildIntegrator(ModelInstance* instance, IntegratorData* d, double rt
     d->inputDerivatives = allocateFromHost<double>(instance, instance->nu + 1);
     d->inputStartValues = allocateFromHost<double>(instance, instance->nu + 1);
     d->previousOutputs = allocateFromHost<double>(instance, instance->ny + 1);
-    if (!d->inputDerivatives || !d->inputStartValues || !d->previousOutputs) return 1;
+    d->integratedInputDerivatives = allocateFromHost<double>(instance, instance->nu + 1);
+    d->integratedInputStartValues = allocateFromHost<double>(instance, instance->nu + 1);
+    if (!d->inputDerivatives || !d->inputStartValues || !d->previousOutputs || !d->integratedInputDerivatives ||
+        !d->integratedInputStartValues)
+        return 1;
     return 0;
 }
 
@@ -496,6 +514,7 @@ int createIntegrator(ModelInstance* instance, double tolerance) {
         return 1;
     }
     d->extrapolateInputs = 0;
+    recordIntegratedInputs(instance);
     // Until the first step the derivative estimate starts from the start time and outputs.
     for (uint64_t i = 0; i < instance->ny; ++i) d->previousOutputs[i] = instance->y[i];
     d->previousOutputsTime = instance->time;
@@ -607,7 +626,10 @@ int reinitIntegrator(ModelInstance* instance, int accumulate) {
     if (accumulate) accumulateIntegratorCounters(instance, d);
     const int flag = CVodeReInit(d->cvodeMem, instance->time, d->stateVector);
     if (d->nonZeros != 0) CVodeReInitSuperLUMT(d->cvodeMem);
-    return checkSundialsFlag(flag, "CVodeReInit", instance);
+    if (checkSundialsFlag(flag, "CVodeReInit", instance)) return 1;
+    // Without a history CVODE integrates from here whatever is in force now.
+    recordIntegratedInputs(instance);
+    return 0;
 }
 
 int reinitializeIntegrator(ModelInstance* instance) {
@@ -651,10 +673,7 @@ static int handleRootEvent(ModelInstance* instance, double tret) {
     if (instance->resultGeneration == 1) sampleResult(instance, 1);
     if (terminated) return 2;
     if (instance->endOfStepEvent) return 0;
-    accumulateIntegratorCounters(instance, d);
-    const int flag = CVodeReInit(d->cvodeMem, instance->time, d->stateVector);
-    if (d->nonZeros != 0) CVodeReInitSuperLUMT(d->cvodeMem);
-    return checkSundialsFlag(flag, "CVodeReInit", instance);
+    return reinitIntegrator(instance, 1);
 }
 
 int integration_step(ModelInstance* instance, double tout) {

@@ -32,8 +32,10 @@ enum { kIntegratorMaxEvents = 100000 };
 // - the SUNDIALS objects (the vectors, the matrix, the linear solver and the
 //   CVODE memory) belong to the instance that created them; a copy kept by an
 //   FMU state must hold NULL in each of them;
-// - `inputDerivatives`, `inputStartValues` (nu + 1 doubles) and
-//   `previousOutputs` (ny + 1 doubles) come from the owner's allocateMemory;
+// - `inputDerivatives`, `inputStartValues`, `integratedInputDerivatives`,
+//   `integratedInputStartValues` (nu + 1 doubles) and `previousOutputs`
+//   (ny + 1 doubles) come from the owner's allocateMemory (a copy kept by an
+//   FMU state has no integrated-input arrays);
 // - everything else is plain values.
 // `stateVector` wraps the instance's state array `x` without owning it, so a
 // restore must copy states into the existing array (keeping `nx`), and then
@@ -66,6 +68,17 @@ struct IntegratorData {
     int32_t extrapolateInputs;
     double* previousOutputs;
     double previousOutputsTime;
+
+    // What CVODE integrated up to where it stands, which its history reaches
+    // past: the time it stands at (the end of the last step, or its last
+    // restart) and the input extrapolation in force up to there
+    // (`integratedExtrapolation` 0: the inputs were held, slope 0). Compared
+    // with what the next step would integrate (integrandChange).
+    double integratedTime;
+    double integratedInputStartTime;
+    double* integratedInputDerivatives;
+    double* integratedInputStartValues;
+    int32_t integratedExtrapolation;
 
     // Totals over all integrator runs (CVODE's own counters restart at every re-initialisation).
     long externalSteps;
@@ -132,6 +145,9 @@ int setupSparseSolver(ModelInstance* instance);
 
 // Writes the extrapolated inputs at time t into u while extrapolation is on.
 void interpolateInputs(ModelInstance* instance, double t);
+// Records the instance's time and input extrapolation as what CVODE has
+// integrated up to now: after a restart there, and at the end of a step.
+void recordIntegratedInputs(ModelInstance* instance);
 // The start value of input `index` for input extrapolation follows u[index].
 void setInputStartValue(ModelInstance* instance, int index);
 

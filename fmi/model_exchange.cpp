@@ -47,7 +47,13 @@ fmi2Status fmiSetContinuousStates(fmi2Component c, const fmi2Real x[], size_t nx
     bool wrong = false;
     const size_t n = checkCount(instance, fnSetContinuousStates, "nx", nx, instance->nx, &wrong);
     if (n > 0 && !x) return fmi2Error;
-    for (size_t i = 0; i < n; ++i) instance->x[i] = x[i];
+    bool changed = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (!(instance->x[i] == x[i])) changed = true;
+        instance->x[i] = x[i];
+    }
+    // In Co-Simulation new states restart the integrator at the next step.
+    if (changed && instance->fmuType == fmi2CoSimulation) instance->inputsChanged = 1;
     instance->dirty = 1;
     instance->computedLevel = 0;
     instance->linearizationDirty = 1;
@@ -211,7 +217,11 @@ fmi2Status fmiNewDiscreteStates(fmi2Component c, fmi2EventInfo* eventInfo) {
     } else {
         eventInfo->nextEventTimeDefined = fmi2False; // nextEventTime keeps what the host put there
     }
-    instance->inputsChanged = 0;
+    // In Co-Simulation the event update may have changed discrete and
+    // continuous states: like an event inside a step, it restarts the
+    // integrator, here at the next step, together with any change still
+    // pending from before.
+    instance->inputsChanged = instance->fmuType == fmi2CoSimulation ? 1 : 0;
     instance->linearizationDirty = 1;
     LOG_INSTANCE(instance, fmi2OK, "%s completed", fn);
     return fmi2OK;
