@@ -259,6 +259,10 @@ static void initializationPart(Frame& f) {
     f.states[0] = f.states[1] * w[65];
     w[158] = w[168] = p[8];
     w[160] = w[163] = p[10];
+    // The wall starts in steady state (der_T = 0), whatever an evaluation in
+    // initialization mode left in the derivative: a read of it there would
+    // otherwise move the wall's start temperature.
+    w[164] = 0;
     w[165] = p[10] * w[164];
     w[159] = w[170] = p[9];
     w[119] = 11.5 * p[3];
