@@ -314,6 +314,34 @@ TEST_F(Integrator, DirectionalDerivativesByStatePerturbationRestartNothing) {
     EXPECT_EQ(run(true), run(false));
 }
 
+// A ramp fed at every communication point with its value and the same slope
+// is integrated from the same inputs as the ramp given for one long step:
+// bitwise the same states (the first steps match, since CVODE sizes its first
+// step from its first target).
+TEST_F(Integrator, ARampFedAtEveryStepIsTheRampGivenOnce) {
+    auto run = [&](const std::vector<double>& sizes) {
+        startWith(inputModel, 0, -100, 1e-9);
+        double t = 0;
+        for (double h : sizes) {
+            const double u = 0.1 + 0.3 * t;
+            const double du = 0.3;
+            const fmi2Integer order = 1;
+            EXPECT_EQ(api().SetReal(cs_, &kInput0, 1, &u), fmi2OK);
+            EXPECT_EQ(api().SetRealInputDerivatives(cs_, &kInput0, 1, &order, &du), fmi2OK);
+            EXPECT_EQ(api().DoStep(cs_, t, h, fmi2True), fmi2OK);
+            t += h;
+        }
+        const std::vector<double> x = states();
+        api().FreeInstance(cs_);
+        cs_ = nullptr;
+        return x;
+    };
+    // Steps of 1/128, so that both runs reach 1 exactly.
+    const std::vector<double> once = run({1.0 / 128, 127.0 / 128});
+    EXPECT_NEAR(once[0], 0.1 + 0.15, 1e-9);
+    EXPECT_EQ(run(std::vector<double>(128, 1.0 / 128)), once);
+}
+
 TEST_F(Integrator, InputsAreExtrapolatedUntilTheFirstEventOfTheStep) {
     startWith(inputModel, 0, -0.5);
     const double u0 = 1;
