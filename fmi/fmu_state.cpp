@@ -186,8 +186,9 @@ static void rebindModelData(ModelInstance* owner, const DelayBuffer* ownDelays, 
         if (d->stringSlotTable[i]) d->stringSlotTable[i] = d->stringSlots[i];
 }
 
-int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const fmi2CallbackFunctions* functions) {
-    (void)functions; // every block is reused; delay storage comes from the process heap
+// The copy behind copyFMUstate and the snapshots. Without `delayContents`
+// the destination keeps its own delay buffers, records and contents alike.
+static int copyInstance(const ModelInstance* source, ModelInstance* destination, bool delayContents) {
     ModelInstance* d = destination;
     const ModelInstance* s = source;
     d->toleranceDefined = s->toleranceDefined;
@@ -242,7 +243,7 @@ int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const 
     if (!destinationDelays || !sourceDelays || destinationCount != sourceCount) return 2;
     enum { kDelayTable = ATLEAST1(MODEL_NDELAY) };
     if (destinationCount > kDelayTable) return 2;
-    if (delayBuffersCopy(destinationDelays, sourceDelays, destinationCount) != 0) return 1;
+    if (delayContents && delayBuffersCopy(destinationDelays, sourceDelays, destinationCount) != 0) return 1;
 
     // The destination's own storage, kept across the whole-block copy.
     DelayBuffer ownDelays[kDelayTable];
@@ -254,6 +255,11 @@ int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const 
     memcpy(static_cast<void*>(d->modelData), s->modelData, sizeof(ModelData));
     rebindModelData(d, ownDelays, destinationCount, ownRequest, ownRequestOut);
     return 0;
+}
+
+int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const fmi2CallbackFunctions* functions) {
+    (void)functions; // every block is reused; delay storage comes from the process heap
+    return copyInstance(source, destination, true);
 }
 
 // A failed copy: logged, and the instance terminated.
@@ -385,7 +391,7 @@ static int restoreIntegratorState(ModelInstance* state, ModelInstance* instance)
 // (or made anew for other sizes: a Co-Simulation instance gains its dummy
 // state at initialization). 0; -1 when no record could be made; otherwise the
 // failure of copyFMUstate, after which a record made here is released again.
-static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* created) {
+static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* created, bool delayContents) {
     ModelInstance* state = static_cast<ModelInstance*>(*slot);
     if (state && !sameSizes(state, instance)) {
         releaseFMUstate(instance, state);
@@ -408,7 +414,7 @@ static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* cr
         for (int i = 0; result == 0 && i < count; ++i)
             if (delays[i].size == 0 && delayBuffersAllocate(&delays[i], 1, Buffersize) != 0) result = 1;
     }
-    if (result == 0) result = copyFMUstate(instance, state, instance->functions);
+    if (result == 0) result = copyInstance(instance, state, delayContents);
     if (result != 0 && *created) {
         releaseFMUstate(instance, state);
         *slot = nullptr;
@@ -418,7 +424,7 @@ static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* cr
 
 int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
     bool created = false;
-    const int result = captureInstance(instance, snapshot, &created);
+    const int result = captureInstance(instance, snapshot, &created, false);
     if (result != 0) return result < 0 ? 1 : result;
     ModelInstance* state = static_cast<ModelInstance*>(*snapshot);
     bool failed = false;
@@ -434,7 +440,7 @@ int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
 
 int restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot) {
     ModelInstance* state = static_cast<ModelInstance*>(snapshot);
-    const int result = copyFMUstate(state, instance, instance->functions);
+    const int result = copyInstance(state, instance, false);
     if (result != 0) return result;
     if (state->integrator && instance->integrator)
         copyIntegratorValues(instance->integrator, state->integrator, instance->nu, instance->ny);
@@ -454,7 +460,7 @@ fmi2Status fmiGetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
     LOG_INSTANCE(instance, fmi2OK, "%s", kGetFMUstate);
 
     bool created = false;
-    const int result = captureInstance(instance, FMUstate, &created);
+    const int result = captureInstance(instance, FMUstate, &created, true);
     if (result < 0) {
         LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");
         return terminateOnError(instance);
