@@ -49,6 +49,24 @@ protected:
         return r;
     }
 
+    // A new binary file of `count` 1 x 1 double matrices named "m0", "m1", ...
+    // (header: type 0 for doubles, rows, columns, no imaginary part, name
+    // length with its NUL; then the name and the value).
+    std::string manyMatrices(const char* name, int count) {
+        std::string bytes;
+        for (int k = 0; k < count; ++k) {
+            const std::string matrixName = "m" + std::to_string(k);
+            const int32_t header[5] = {0, 1, 1, 0, static_cast<int32_t>(matrixName.size() + 1)};
+            const double value = k;
+            bytes.append(reinterpret_cast<const char*>(header), sizeof header);
+            bytes.append(matrixName.c_str(), matrixName.size() + 1);
+            bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+        }
+        const std::string file = path(name);
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
+    }
+
     std::string dir_;
 };
 
@@ -171,6 +189,55 @@ TEST_F(MatrixFiles, SourceWithoutEndEndsTheWalk) {
     // /dev/zero yields matrices without elements for ever.
     EXPECT_EQ(failure([] { readRealParameter("/dev/zero", "p"); }), "matrices<=100000 | Too many matrices in file");
     EXPECT_EQ(failure([] { readMatrixNames("/dev/zero"); }), "matrices<=100000 | Too many matrices in file");
+}
+
+// A file of 100,000 matrices is read and written like any other; the
+// 100,001st matrix, in the file or in the file an append would write, is
+// refused.
+TEST_F(MatrixFiles, EveryWalkAndTheAppendAllowOneHundredThousandMatrices) {
+    const std::string full = manyMatrices("full.mat", 100000);
+    const std::string over = manyMatrices("over.mat", 100001);
+    const std::string endOfFile = "ret<=1 | Error reading matrix header from file...";
+    const std::string tooMany = "matrices<=100000 | Too many matrices in file";
+    struct Case {
+        const char* walk;
+        std::function<void(const char*)> body;
+        std::string atBound; // on 100,000 matrices; on 100,001 every walk to the end is refused
+    };
+    const Case cases[] = {
+        {"readRealMatrix", [](const char* f) { readRealMatrix(f, "missing", 1, 1); }, endOfFile},
+        {"readMatrixSize", [](const char* f) { readMatrixSize(f, "missing"); }, endOfFile},
+        {"readRealParameter", [](const char* f) { readRealParameter(f, "missing"); }, endOfFile},
+        {"readStringParameter", [](const char* f) { readStringParameter(f, "missing"); }, endOfFile},
+        // Counted in full; only the string buffer is too small for the list.
+        {"readMatrixNames", [](const char* f) { readMatrixNames(f); },
+         "currentMark.place.Stringbuffer<EndStringbuffer | Out of memory for strings..."},
+        // A matrix of the same name is replaced: the file still holds 100,000.
+        {"append", [](const char* f) { EXPECT_EQ(writeRealMatrix(f, "m7", realMatrix(1, 1, {-7}), 1), 1); }, ""},
+    };
+    for (const Case& c : cases) {
+        for (const std::string* file : {&full, &over}) {
+            const std::string got = failure([&] { c.body(file->c_str()); });
+            const std::string& expected = file == &full ? c.atBound : tooMany;
+            if (expected.size() > 3 && expected.compare(expected.size() - 3, 3, "...") == 0)
+                EXPECT_EQ(got.substr(0, expected.size() - 3), expected.substr(0, expected.size() - 3)) << c.walk;
+            else
+                EXPECT_EQ(got, expected) << c.walk << (file == &full ? " at" : " past") << " the bound";
+            ResetMarks();
+        }
+    }
+    EXPECT_EQ(failure([&] {
+                  EXPECT_EQ(elementsOf(readRealMatrix(full.c_str(), "m99999", 1, 1)), std::vector<double>{99999});
+                  EXPECT_EQ(elementsOf(readRealMatrix(full.c_str(), "m7", 1, 1)), std::vector<double>{-7});
+              }),
+              "");
+    // A new name would make the 100,001st matrix: refused, the file unchanged.
+    std::stringstream before;
+    before << std::ifstream(full).rdbuf();
+    EXPECT_EQ(failure([&] { writeRealMatrix(full.c_str(), "new", realMatrix(1, 1, {1}), 1); }), tooMany);
+    std::stringstream after;
+    after << std::ifstream(full).rdbuf();
+    EXPECT_TRUE(after.str() == before.str());
 }
 
 TEST_F(MatrixFiles, FailuresRaiseTheirChecksAndCloseTheFile) {
