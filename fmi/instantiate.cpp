@@ -80,7 +80,6 @@ ModelInstance* instantiateModel(const char* instanceName, const char* fmuGUID, c
         if (resourceLocationToPath(fmuResourceLocation, path, sizeof path))
             setResourcesDirectory(instance->modelData, path);
         instance->externalLibraries = nullptr;
-        getModulePath();
         if (modelExternalLibraries[0])
             loadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 1,
                                   resourcesDirectory(instance->modelData));

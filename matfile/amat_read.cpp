@@ -58,6 +58,13 @@ namespace {
 
 const char* const eofText = "End-Of-File reached.";
 
+// Binary names of up to 100 characters and data of up to this many bytes are
+// read without asking for the size of the file first: a short read meets the
+// end with the same message, and a walk over many small matrices then costs
+// no system calls per matrix. Only larger claims are held against the bytes
+// left, before anything is allocated for them.
+constexpr int64_t kUncheckedData = 65536;
+
 const char* readError(FILE* fp) { return ferror(fp) && errno != 0 ? strerror(errno) : eofText; }
 
 int headerError(const AmatGetFile* file, const char* text, int code) {
@@ -87,7 +94,8 @@ int readBinaryDeclaration(AmatGetFile* file, const char* requestName, AmatMatrix
                        file->fileName);
         return 4;
     }
-    if (h.namlen < 0 || h.namlen > amatRemainingBytes(fp)) return headerError(file, eofText, 4);
+    if (h.namlen < 0 || (h.namlen > 100 && h.namlen > amatRemainingBytes(fp)))
+        return headerError(file, eofText, 4);
     size_t namlen = static_cast<size_t>(h.namlen);
     if (requestName != nullptr) {
         char name[101];
@@ -381,10 +389,12 @@ int allocate(const AmatGetFile* file, AmatMatrix* m) {
 
 // A file can hold at most as many elements as its remaining bytes allow.
 bool fitsInFile(const AmatGetFile* file, const AmatMatrix* m, const Stored& stored) {
-    int64_t left = amatRemainingBytes(file->fp);
     int64_t elements = static_cast<int64_t>(m->nrow) * m->ncol;
-    if (file->format == amatBinaryFormat) return elements <= left / static_cast<int64_t>(storedSize(stored));
-    return (m->type == charMatrix ? m->nrow : elements) <= left;
+    if (file->format == amatBinaryFormat) {
+        const int64_t size = static_cast<int64_t>(storedSize(stored));
+        return elements <= kUncheckedData / size || elements <= amatRemainingBytes(file->fp) / size;
+    }
+    return (m->type == charMatrix ? m->nrow : elements) <= amatRemainingBytes(file->fp);
 }
 
 void releaseStorage(AmatMatrix* m, bool ownName, bool ownData) {

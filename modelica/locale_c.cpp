@@ -77,19 +77,23 @@ int stricmp_C(const char* a, const char* b) {
     return c != (locale_t)0 ? strcasecmp_l(a, b, c) : strcasecmp(a, b);
 }
 
-#define CHARACTER_CLASS(name, outside)                                                                                \
-    if (!inTable(c) || c == -1) return outside;                                                                       \
-    locale_t locale = *getCLocale();                                                                                  \
-    return locale != (locale_t)0 ? name##_l(c, locale) : name(c)
+// The class test or case mapping of c in the "C" locale: `inLocale` with the
+// locale object, or `plain` when there is none; `outside` for end of file and
+// values that belong to no table.
+static int characterClass(int c, int (*inLocale)(int, locale_t), int (*plain)(int), int outside) {
+    if (!inTable(c) || c == -1) return outside;
+    locale_t locale = *getCLocale();
+    return locale != (locale_t)0 ? inLocale(c, locale) : plain(c);
+}
 
-int isalnum_C(int c) { CHARACTER_CLASS(isalnum, 0); }
-int isalpha_C(int c) { CHARACTER_CLASS(isalpha, 0); }
-int isdigit_C(int c) { CHARACTER_CLASS(isdigit, 0); }
-int islower_C(int c) { CHARACTER_CLASS(islower, 0); }
-int isupper_C(int c) { CHARACTER_CLASS(isupper, 0); }
-int isspace_C(int c) { CHARACTER_CLASS(isspace, 0); }
-int toupper_C(int c) { CHARACTER_CLASS(toupper, c); }
-int tolower_C(int c) { CHARACTER_CLASS(tolower, c); }
+int isalnum_C(int c) { return characterClass(c, isalnum_l, isalnum, 0); }
+int isalpha_C(int c) { return characterClass(c, isalpha_l, isalpha, 0); }
+int isdigit_C(int c) { return characterClass(c, isdigit_l, isdigit, 0); }
+int islower_C(int c) { return characterClass(c, islower_l, islower, 0); }
+int isupper_C(int c) { return characterClass(c, isupper_l, isupper, 0); }
+int isspace_C(int c) { return characterClass(c, isspace_l, isspace, 0); }
+int toupper_C(int c) { return characterClass(c, toupper_l, toupper, c); }
+int tolower_C(int c) { return characterClass(c, tolower_l, tolower, c); }
 
 #define SCAN_STREAM(format, ...)                                                                                      \
     CLocaleScope scope;                                                                                               \

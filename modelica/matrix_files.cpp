@@ -2,8 +2,9 @@
 // check and walked matrix by matrix in file order until the requested name
 // is met. Every check releases the file and the matrix record before it
 // raises, so a failed read leaks nothing. Outside an evaluation a failed
-// check returns (the failure stays in the status word): the function then
-// returns at once with an empty result and reads nothing more.
+// check or allocation returns (the failure stays in the status word): the
+// function then returns at once with an empty result (every size 0, no
+// elements), reads nothing more and writes through no null pointer.
 #include "matrix_files.h"
 
 #include <stdarg.h>
@@ -33,10 +34,14 @@ const char kWriteMustSucceed[] = "Write of matrix must succeed";
 const char kTooManyMatricesCondition[] = "matrices<=100000";
 const char kTooManyMatrices[] = "Too many matrices in file";
 
-// No sound matrix file holds more matrices than this. A source that yields
-// matrices for ever (a device such as /dev/zero, a FIFO fed without end)
-// ends its walk here instead of running on.
-enum { kMaxMatrices = 100000 };
+// The most matrices a file may hold, for every walk and for the file an
+// append writes. A source that yields matrices for ever (a device such as
+// /dev/zero, a FIFO fed without end) is refused at the first matrix past it
+// instead of running on.
+bool withinMatrixBound(int64_t matrices) { return matrices <= 100000; }
+
+// What Reading::next returns for a matrix past the bound (a reader error).
+enum { kTooManyMatricesRead = 5 };
 
 // Raises the check when it failed; returns whether it held, so that callers
 // can return at once when no trap is armed and the raise comes back.
@@ -86,15 +91,27 @@ public:
         return ret;
     }
     // Reads the next matrix in place of the previous one; the reader's code.
-    // Past the bound on matrices per walk nothing is read: 5 (an error).
+    // Every matrix read counts against the bound (the read that meets the
+    // end of the file is no matrix); one past it is dropped and gives
+    // kTooManyMatricesRead.
     int next(int trimBlanks = 1) {
         amatFreeMatrix(&matrix_);
-        if (count_ >= kMaxMatrices) return 5;
-        ++count_;
-        return amatGetMatrix(&file_, &matrix_, 0, nullptr, trimBlanks);
+        const int ret = amatGetMatrix(&file_, &matrix_, 0, nullptr, trimBlanks);
+        if (ret <= 1 && !withinMatrixBound(++count_)) {
+            amatFreeMatrix(&matrix_);
+            tooMany_ = true;
+            return kTooManyMatricesRead;
+        }
+        return ret;
     }
-    // True once the walk has read as many matrices as any sound file holds.
-    bool atBound() const { return count_ >= kMaxMatrices; }
+    // True once the walk has met a matrix past the bound.
+    bool tooMany() const { return tooMany_; }
+    // Hands the matrix last read over to the caller, who frees it.
+    AmatMatrix take() {
+        const AmatMatrix m = matrix_;
+        amatInitMatrix(&matrix_);
+        return m;
+    }
     void release() {
         amatFreeMatrix(&matrix_);
         if (open_) amatGetClose(&file_);
@@ -113,8 +130,8 @@ public:
     // One step of a walk: false after the failed check of a read error, the
     // end of the file, or the bound on matrices.
     bool step(int* ret, int trimBlanks = 1) {
-        if (!require(!atBound(), kTooManyMatricesCondition, kTooManyMatrices)) return false;
         *ret = next(trimBlanks);
+        if (!require(!tooMany_, kTooManyMatricesCondition, kTooManyMatrices)) return false;
         return require(*ret <= 1, "ret<=1", amatMessage);
     }
     // Walks on to the matrix named `name`; false after a failed check.
@@ -131,7 +148,8 @@ private:
     AmatGetFile file_;
     AmatMatrix matrix_;
     bool open_ = false;
-    int count_ = 0; // matrices read so far
+    int64_t count_ = 0; // matrices read so far
+    bool tooMany_ = false;
 };
 
 const char* typeText(AmatType type) {
@@ -140,41 +158,56 @@ const char* typeText(AmatType type) {
     return "Unknown";
 }
 
+// A new simple string holding the text; null when the buffer is full.
 char* simpleCopy(const char* text) {
     if (text == nullptr) text = "";
     const size_t n = strlen(text);
-    RuntimeAssert(n < INT32_MAX, "len<2147483647", "String too long");
+    if (!check(n < INT32_MAX, "len<2147483647", "String too long")) return nullptr;
     char* copy = SimpleStringAlloc(static_cast<int>(n));
-    memcpy(copy, text, n + 1);
+    if (copy != nullptr) memcpy(copy, text, n + 1);
     return copy;
+}
+
+// What a reader returns after a failure: ndims sizes of 0 and no elements.
+// Only when the size buffer itself is full are the sizes null too.
+template <typename A>
+A emptyArray(int ndims) {
+    A a{ndims, SizeAlloc(ndims), nullptr};
+    if (a.dims != nullptr)
+        for (int i = 0; i < ndims; ++i) a.dims[i] = 0;
+    return a;
 }
 
 // The rows of string tables read from files. Generated code may keep a
 // string parameter beyond the evaluation that read it, and a table may be
 // larger than the per-thread string buffer, so the rows live on the heap:
-// each distinct text once, in one process-wide set shared by all threads
-// under its own lock, released when the library is unloaded. Reading a table
-// again adds nothing.
-struct KeptTexts {
-    std::mutex lock;
-    std::unordered_set<std::string> texts; // nodes never move: c_str() stays valid
-};
+// each distinct text once, in one library-wide set shared by all threads
+// under its lock. Reading a table again adds nothing.
+//
+// The set is reached through a pointer and freed by releaseKeptTexts, a
+// destructor of the library: it runs when the library is unloaded, or at
+// process exit after the exit handlers. A host object destroyed by those
+// handlers (one made before the set was) may still read the texts it holds.
+std::mutex keptTextsLock;
+std::unordered_set<std::string>* keptTexts = nullptr; // nodes never move: c_str() stays valid
 
-KeptTexts& keptTexts() {
-    static KeptTexts kept;
-    return kept;
-}
-
-// The kept copy of the text; null when memory runs out.
-const char* keepText(const char* text) {
+// The copy of the text kept until the library is unloaded; null when memory
+// runs out.
+const char* keepTextUntilUnload(const char* text) {
     if (text == nullptr || *text == '\0') return "";
-    KeptTexts& kept = keptTexts();
-    std::lock_guard<std::mutex> guard(kept.lock);
+    std::lock_guard<std::mutex> guard(keptTextsLock);
     try {
-        return kept.texts.emplace(text).first->c_str();
+        if (keptTexts == nullptr) keptTexts = new std::unordered_set<std::string>;
+        return keptTexts->emplace(text).first->c_str();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+__attribute__((destructor)) void releaseKeptTexts() {
+    std::lock_guard<std::mutex> guard(keptTextsLock);
+    delete keptTexts;
+    keptTexts = nullptr;
 }
 
 // Closes a file being written after a failure, keeping the failure's message.
@@ -190,35 +223,21 @@ void freeMatrices(std::vector<AmatMatrix>& matrices) {
     matrices.clear();
 }
 
-// Reads every matrix of an existing file except the one named `skip`. False
-// when the file cannot be read to its end within the bound on matrices: it
-// is then left as it is.
-bool readOtherMatrices(const char* fileName, const char* skip, std::vector<AmatMatrix>& kept) {
-    AmatGetFile file;
-    memset(&file, 0, sizeof file);
-    if (amatGetOpen(fileName, "NoClass", "0.0", &file) != 0) return false;
+// How writing a matrix file ended.
+enum class Write { done, failed, tooManyMatrices };
+
+// Reads every matrix of an existing file except the one named `skip`, in
+// file order. Unless the file is read to its end, within the bound on
+// matrices, nothing is kept and the file is to be left as it is.
+Write readOtherMatrices(const char* fileName, const char* skip, std::vector<AmatMatrix>& kept) {
+    Reading reading;
+    if (reading.open(fileName, "0.0") != 0) return Write::failed;
     int ret = 0;
-    for (int count = 0;; ++count) {
-        if (count >= kMaxMatrices) {
-            ret = 5;
-            break;
-        }
-        AmatMatrix m;
-        amatInitMatrix(&m);
-        ret = amatGetNextMatrix(&file, &m);
-        if (ret > 1) {
-            amatFreeMatrix(&m);
-            break;
-        }
-        if (hasName(m, skip))
-            amatFreeMatrix(&m);
-        else
-            kept.push_back(m);
-    }
-    amatGetClose(&file);
-    if (ret == 3) return true;
+    while ((ret = reading.next()) <= 1)
+        if (!hasName(reading.matrix(), skip)) kept.push_back(reading.take());
+    if (ret == 3) return Write::done;
     freeMatrices(kept);
-    return false;
+    return reading.tooMany() ? Write::tooManyMatrices : Write::failed;
 }
 
 bool existsWithContent(const char* fileName) {
@@ -226,10 +245,18 @@ bool existsWithContent(const char* fileName) {
     return fileName != nullptr && fileName[0] != '\0' && stat(fileName, &st) == 0 && st.st_size > 0;
 }
 
-// Rewrites the file with its other matrices and then `matrix`; true on success.
-bool appendMatrix(const char* fileName, const AmatMatrix& matrix) {
+// Rewrites the file with its other matrices and then `matrix`; the file may
+// not end up with more matrices than the bound.
+Write appendMatrix(const char* fileName, const AmatMatrix& matrix) {
     std::vector<AmatMatrix> kept;
-    if (existsWithContent(fileName) && !readOtherMatrices(fileName, matrix.name, kept)) return false;
+    if (existsWithContent(fileName)) {
+        const Write read = readOtherMatrices(fileName, matrix.name, kept);
+        if (read != Write::done) return read;
+    }
+    if (!withinMatrixBound(static_cast<int64_t>(kept.size()) + 1)) {
+        freeMatrices(kept);
+        return Write::tooManyMatrices;
+    }
     AmatPutFile file;
     memset(&file, 0, sizeof file);
     bool ok = amatPutOpen(fileName, amatBinaryFormat, binNormal, "", "", "", &file) == 0;
@@ -243,7 +270,7 @@ bool appendMatrix(const char* fileName, const AmatMatrix& matrix) {
         if (amatPutClose(&file) != 0) ok = false;
     }
     freeMatrices(kept);
-    return ok;
+    return ok ? Write::done : Write::failed;
 }
 
 struct ParameterArray {
@@ -260,6 +287,7 @@ bool readParameterArray(const char* fileName, const char* name, int ndims, bool 
     result->data = nullptr;
     if (!check(ndims >= 1, "(ndims >= 1)", kOnlyMatrices)) return false;
     result->dims = SizeAlloc(ndims);
+    if (result->dims == nullptr) return false;
     for (int i = 0; i < ndims; ++i) result->dims[i] = 0;
     char sizeName[kSizeNameSize] = "";
     if (ndims > 2 && !check(sizeMatrixName(sizeName, name), "strlen(name)<=202", "Name of matrix too long"))
@@ -294,10 +322,12 @@ bool readParameterArray(const char* fileName, const char* name, int ndims, bool 
                 }
                 if (real) {
                     double* data = RealAlloc(static_cast<int>(n));
+                    if (data == nullptr) break;
                     for (int64_t k = 0; k < n; ++k) data[k] = elementAsDouble(m, k);
                     result->data = data;
                 } else {
                     int32_t* data = IntegerAlloc(static_cast<int>(n));
+                    if (data == nullptr) break;
                     if (n > 0) memcpy(data, m.data, static_cast<size_t>(n) * sizeof(int32_t));
                     result->data = data;
                 }
@@ -315,8 +345,8 @@ bool readParameterArray(const char* fileName, const char* name, int ndims, bool 
                 sizeFound = true;
             }
         }
-        // The walk ends at the data matrix or after a failed check, which
-        // has released the file already.
+        // The walk ends at the data matrix or after a failed check or
+        // allocation; the sizes taken so far are dropped.
         if (!found) {
             for (int i = 0; i < ndims; ++i) dims[i] = 0;
             return false;
@@ -392,12 +422,13 @@ bool readStringTable(const char* fileName, const char* name, int ndims, StringAr
         const AmatMatrix& m = reading.matrix();
         if (!reading.require(m.type == charMatrix, "amatrix.type == charMatrix", "Only string matrices allowed"))
             return false;
-        // The rows are kept as heap copies (keepText); the record's own rows
-        // are freed with it.
+        // The rows are kept as heap copies (keepTextUntilUnload); the
+        // record's own rows are freed with it.
         const char** data = StringPointerAlloc(m.nrow);
+        if (data == nullptr) return false;
         const char* const* rows = static_cast<const char* const*>(m.data);
         for (int i = 0; i < m.nrow; ++i) {
-            data[i] = keepText(rows != nullptr ? rows[i] : nullptr);
+            data[i] = keepTextUntilUnload(rows != nullptr ? rows[i] : nullptr);
             if (!reading.require(data[i] != nullptr, "copy!=NULL", "Not enough memory to copy the strings"))
                 return false;
         }
@@ -414,7 +445,14 @@ bool readStringTable(const char* fileName, const char* name, int ndims, StringAr
 extern "C" {
 
 RealArray readRealMatrix(const char* fileName, const char* matrixName, int nrow, int ncol) {
-    RealArray result = RealMatrixAlloc(nrow, ncol);
+    // Sizes and elements are given to the result only once the matrix is read.
+    RealArray result = emptyArray<RealArray>(2);
+    if (result.dims == nullptr) return result;
+    if (!check(nrow >= 0 && ncol >= 0, "dims[i]>=0", "Array sizes must not be negative")) return result;
+    const int64_t n = static_cast<int64_t>(nrow) * ncol;
+    if (!check(n <= INT32_MAX, "n<=2147483647", "Too many array elements")) return result;
+    double* data = RealAlloc(static_cast<int>(n));
+    if (data == nullptr) return result;
     Reading reading;
     int ret = 0;
     if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return result;
@@ -422,104 +460,136 @@ RealArray readRealMatrix(const char* fileName, const char* matrixName, int nrow,
     const AmatMatrix& m = reading.matrix();
     // A matrix without elements comes back with no sizes: it fits any
     // request without elements.
-    const bool sizesMatch = ret == 1 ? static_cast<int64_t>(nrow) * ncol == 0 : nrow == m.nrow && ncol == m.ncol;
+    const bool sizesMatch = ret == 1 ? n == 0 : nrow == m.nrow && ncol == m.ncol;
     if (!reading.require(sizesMatch, "rows==amatrix.nrow && cols==amatrix.ncol", kDimensionIncorrect)) return result;
     if (!reading.require(isNumeric(m.type), kNumericTypeCondition, kNoStringMatrices)) return result;
     if (ret == 0)
         for (int i = 0; i < nrow; ++i)
             for (int j = 0; j < ncol; ++j)
-                result.data[static_cast<int64_t>(i) * ncol + j] = elementAsDouble(m, static_cast<int64_t>(j) * nrow + i);
+                data[static_cast<int64_t>(i) * ncol + j] = elementAsDouble(m, static_cast<int64_t>(j) * nrow + i);
     reading.release();
+    result.dims[0] = nrow;
+    result.dims[1] = ncol;
+    result.data = data;
     return result;
 }
 
 IntegerArray readMatrixSize(const char* fileName, const char* matrixName) {
-    IntegerArray result = IntegerVectorAlloc(2);
-    result.data[0] = 0;
-    result.data[1] = 0;
+    IntegerArray result = emptyArray<IntegerArray>(1);
+    if (result.dims == nullptr) return result;
+    int32_t* data = IntegerAlloc(2);
+    if (data == nullptr) return result;
     Reading reading;
     int ret = 0;
     if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return result;
     if (!reading.walkTo(matrixName, &ret)) return result;
-    result.data[0] = reading.matrix().nrow;
-    result.data[1] = reading.matrix().ncol;
+    data[0] = reading.matrix().nrow;
+    data[1] = reading.matrix().ncol;
     reading.release();
+    result.dims[0] = 2;
+    result.data = data;
     return result;
 }
 
 StringArray readMatrixNames(const char* fileName) {
+    StringArray result = emptyArray<StringArray>(2);
+    if (result.dims == nullptr) return result;
     int count = 0;
     {
         Reading reading;
-        if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return StringMatrixAlloc(0, 2);
+        if (!reading.require(reading.open(fileName) == 0, "ret==0", amatMessage)) return result;
         // The walk ends at the first read that fails, without raising; only
-        // a source that never ends is an error.
+        // a matrix past the bound is an error.
         while (reading.next() <= 1) ++count;
-        if (!reading.require(!reading.atBound(), kTooManyMatricesCondition, kTooManyMatrices))
-            return StringMatrixAlloc(0, 2);
+        if (!reading.require(!reading.tooMany(), kTooManyMatricesCondition, kTooManyMatrices)) return result;
     }
-    StringArray result = StringMatrixAlloc(count, 2);
-    for (int k = 0; k < 2 * count; ++k) result.data[k] = "";
+    const char** names = StringPointerAlloc(2 * count);
+    if (names == nullptr) return result;
+    for (int k = 0; k < 2 * count; ++k) names[k] = "";
     Reading reading;
-    if (reading.open(fileName) != 0) return result;
     // The file may have changed since it was counted: never more rows than
-    // the result has.
-    for (int k = 0; k < count && reading.next() <= 1; ++k) {
-        result.data[2 * k] = simpleCopy(reading.matrix().name);
-        result.data[2 * k + 1] = typeText(reading.matrix().type);
-    }
+    // were counted.
+    if (reading.open(fileName) == 0)
+        for (int k = 0; k < count && reading.next() <= 1; ++k) {
+            names[2 * k] = simpleCopy(reading.matrix().name);
+            if (names[2 * k] == nullptr) return result;
+            names[2 * k + 1] = typeText(reading.matrix().type);
+        }
+    result.dims[0] = count;
+    result.dims[1] = 2;
+    result.data = names;
     return result;
 }
 
 int writeRealMatrix(const char* fileName, const char* matrixName, RealArray matrix, int append) {
     if (!check(matrix.ndims == 2, "mat.ndims==2", "Only writing of matrices")) return 0;
+    const int32_t rows = matrix.dims[0];
+    const int32_t cols = matrix.dims[1];
     const SavedMarks marks = PushMark();
-    const RealArray columns = RealToColumnMajor(matrix);
-    AmatMatrix m;
-    amatSetMatrix(const_cast<char*>(matrixName), matrix.dims[0], matrix.dims[1], doubleMatrix, columns.data, &m);
-    const bool ok = append ? appendMatrix(fileName, m) : amatWriteFile(fileName, amatBinaryFormat, &m) == 0;
+    // The matrix record holds the elements column by column.
+    double* columns = RealAlloc(RealNrElements(matrix));
+    Write result = Write::failed;
+    if (columns != nullptr) {
+        for (int32_t i = 0; i < rows; ++i)
+            for (int32_t j = 0; j < cols; ++j)
+                columns[static_cast<int64_t>(j) * rows + i] = matrix.data[static_cast<int64_t>(i) * cols + j];
+        AmatMatrix m;
+        amatSetMatrix(const_cast<char*>(matrixName), rows, cols, doubleMatrix, columns, &m);
+        if (append)
+            result = appendMatrix(fileName, m);
+        else if (amatWriteFile(fileName, amatBinaryFormat, &m) == 0)
+            result = Write::done;
+    }
     PopMark(marks);
-    return ok ? 1 : 0;
+    check(result != Write::tooManyMatrices, kTooManyMatricesCondition, kTooManyMatrices);
+    return result == Write::done ? 1 : 0;
 }
 
 RealArray readRealParameterArray(const char* fileName, const char* name, int ndims) {
     ParameterArray a;
-    const bool ok = readParameterArray(fileName, name, ndims, true, &a);
-    const RealArray r{ndims, a.dims, static_cast<double*>(a.data)};
-    return ok && ndims == 1 ? RealVector(r) : r;
+    readParameterArray(fileName, name, ndims, true, &a);
+    // A one-dimensional result is already the vector.
+    return RealArray{ndims, a.dims, static_cast<double*>(a.data)};
 }
 
 double readRealParameter(const char* fileName, const char* name) {
     ParameterArray a;
     if (!readParameterArray(fileName, name, 2, true, &a)) return 0.0;
-    return RealScalar(RealArray{2, a.dims, static_cast<double*>(a.data)});
+    const RealArray r{2, a.dims, static_cast<double*>(a.data)};
+    // RealScalar raises unless there is exactly one element.
+    const double value = RealScalar(r);
+    return RealNrElements(r) == 1 ? value : 0.0;
 }
 
 IntegerArray readIntegerParameterArray(const char* fileName, const char* name, int ndims) {
     ParameterArray a;
-    const bool ok = readParameterArray(fileName, name, ndims, false, &a);
-    const IntegerArray r{ndims, a.dims, static_cast<int32_t*>(a.data)};
-    return ok && ndims == 1 ? IntegerVector(r) : r;
+    readParameterArray(fileName, name, ndims, false, &a);
+    // A one-dimensional result is already the vector.
+    return IntegerArray{ndims, a.dims, static_cast<int32_t*>(a.data)};
 }
 
 int readIntegerParameter(const char* fileName, const char* name) {
     ParameterArray a;
     if (!readParameterArray(fileName, name, 2, false, &a)) return 0;
-    return IntegerScalar(IntegerArray{2, a.dims, static_cast<int32_t*>(a.data)});
+    const IntegerArray r{2, a.dims, static_cast<int32_t*>(a.data)};
+    // IntegerScalar raises unless there is exactly one element.
+    const int value = IntegerScalar(r);
+    return IntegerNrElements(r) == 1 ? value : 0;
 }
 
 StringArray readStringParameterArray(const char* fileName, const char* name, int ndims) {
-    StringArray result{1, SizeAlloc(1), nullptr};
-    result.dims[0] = 0;
-    if (!readStringTable(fileName, name, ndims, &result)) return result;
-    return StringVector(result);
+    // A one-dimensional result is already the vector.
+    StringArray result = emptyArray<StringArray>(1);
+    if (result.dims != nullptr) readStringTable(fileName, name, ndims, &result);
+    return result;
 }
 
 const char* readStringParameter(const char* fileName, const char* name) {
-    StringArray result{1, SizeAlloc(1), nullptr};
-    result.dims[0] = 0;
-    if (!readStringTable(fileName, name, 1, &result)) return "";
-    return StringScalar(result);
+    StringArray result = emptyArray<StringArray>(1);
+    if (result.dims == nullptr || !readStringTable(fileName, name, 1, &result)) return "";
+    // StringScalar raises unless there is exactly one row.
+    const char* value = StringScalar(result);
+    return result.dims[0] == 1 ? value : "";
 }
 
 int writeSizeMatrix(AmatPutFile* file, int ndims, const int32_t* dims, const char* name) {

@@ -13,11 +13,13 @@ namespace {
 
 const char kNoRoom[] = "Room to allocate string";
 
-// A new simple string holding the text (which has at most 111 characters).
-char* keepText(const char* text) {
+// A copy of the text (which has at most 111 characters) in the calling
+// thread's simple-string buffer, released with the buffer's mark; null when
+// the buffer is full.
+char* copyToSimpleString(const char* text) {
     const size_t n = strlen(text);
     char* r = SimpleStringAlloc(static_cast<int>(n));
-    memcpy(r, text, n + 1);
+    if (r != nullptr) memcpy(r, text, n + 1);
     return r;
 }
 
@@ -89,6 +91,7 @@ char* SimpleStringConcat(const char* a, const char* b) {
     const size_t lb = strlen(b);
     RuntimeAssert(la + lb < INT32_MAX, "stringmark+len+1<Endsimplestring", kNoRoom);
     char* r = SimpleStringAlloc(static_cast<int>(la + lb));
+    if (r == nullptr) return r;
     memmove(r, a, la);
     memmove(r + la, b, lb + 1);
     return r;
@@ -98,14 +101,14 @@ char* RealToString(double x, int minwidth, int precision) {
     RuntimeAssert(precision < 40 && minwidth < 40, "precision<40 && minwidth<40", "");
     char buf[kConversionBuffer];
     snprintf(buf, sizeof buf, "%*.*g", boundedWidth(minwidth), precision, x);
-    return keepText(buf);
+    return copyToSimpleString(buf);
 }
 
 char* IntegerToString(int i, int minwidth, int precision) {
     RuntimeAssert(precision < 40 && minwidth < 40, "precision<40 && minwidth<40", "");
     char buf[kConversionBuffer];
     snprintf(buf, sizeof buf, "%*.*d", boundedWidth(minwidth), precision, i);
-    return keepText(buf);
+    return copyToSimpleString(buf);
 }
 
 char* RealToStringJustified(double x, int leftJustified, int minwidth, int precision) {
@@ -115,7 +118,7 @@ char* RealToStringJustified(double x, int leftJustified, int minwidth, int preci
         snprintf(buf, sizeof buf, "%-*.*g", boundedWidth(minwidth), precision, x);
     else
         snprintf(buf, sizeof buf, "%*.*g", boundedWidth(minwidth), precision, x);
-    return keepText(buf);
+    return copyToSimpleString(buf);
 }
 
 char* RealToStringDefault(double x, int leftJustified, int minwidth) {
@@ -129,7 +132,7 @@ char* IntegerToStringJustified(int i, int leftJustified, int minwidth) {
         snprintf(buf, sizeof buf, "%-*d", boundedWidth(minwidth), i);
     else
         snprintf(buf, sizeof buf, "%*d", boundedWidth(minwidth), i);
-    return keepText(buf);
+    return copyToSimpleString(buf);
 }
 
 char* BooleanToString(int b, int leftJustified, int minwidth) {
@@ -140,18 +143,23 @@ char* BooleanToString(int b, int leftJustified, int minwidth) {
         snprintf(buf, sizeof buf, "%-*s", boundedWidth(minwidth), text);
     else
         snprintf(buf, sizeof buf, "%*s", boundedWidth(minwidth), text);
-    return keepText(buf);
+    return copyToSimpleString(buf);
 }
 
 char* RealToStringFormat(double x, const char* format) {
-    RuntimeAssert(format && isRealConversion(format), "isRealConversion(format)",
-                  "The format of String must be a single Real conversion such as 10.3f");
+    if (!format || !isRealConversion(format)) {
+        // Any other format would read the argument list wrongly.
+        RuntimeAssert(0, "isRealConversion(format)",
+                      "The format of String must be a single Real conversion such as 10.3f");
+        return nullptr;
+    }
     const char* fullFormat = SimpleStringConcat("%", format);
+    if (fullFormat == nullptr) return nullptr;
     char buf[kConversionBuffer];
     memset(buf, 0, sizeof buf);
     const int n = snprintf(buf, sizeof buf, fullFormat, x);
     RuntimeAssert(n >= 0 && n < 100, "buf[99]=='\\0'", "");
-    return keepText(buf);
+    return copyToSimpleString(buf);
 }
 
 const char* SimpleStringToNon(const char* s) {

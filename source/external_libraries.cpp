@@ -14,10 +14,11 @@
 // Both models list no external libraries.
 const char* const modelExternalLibraries[] = {nullptr};
 
-// The library's own path, found once: it does not change while the library
-// is loaded, and instances on several threads ask for it.
+// The library's own path, taken by the load routine alone (takeModulePath):
+// a library loaded by a relative name is found against the working directory
+// of that moment, which the host may change later. Written before any other
+// call can reach the library, only read afterwards.
 static char modulePath[999];
-static std::once_flag modulePathOnce;
 // The global resources directory: derived once from the module path unless
 // set before; every use of these takes the lock, since instances on any
 // thread may ask for the directory.
@@ -89,12 +90,11 @@ void loadExternalLibraries(const char* const* list, void*** handles, int load, c
     }
 }
 
-const char* getModulePath(void) {
-    std::call_once(modulePathOnce, [] {
-        platformModulePath(reinterpret_cast<const void*>(&getModulePath), modulePath, sizeof modulePath);
-    });
-    return modulePath;
+void takeModulePath(void) {
+    platformModulePath(reinterpret_cast<const void*>(&getModulePath), modulePath, sizeof modulePath);
 }
+
+const char* getModulePath(void) { return modulePath; }
 
 // Appends "/" unless the text already ends with a separator.
 static void copyDirectory(char* destination, size_t size, const char* text) {

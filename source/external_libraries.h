@@ -13,6 +13,9 @@ extern const char* const modelExternalLibraries[];
 
 uint16_t* utf8ToUtf16(const char* text);
 void loadExternalLibraries(const char* const* list, void*** handles, int load, const char* resourcesDirectory);
+// Takes the library's own path; called once, by the load routine.
+void takeModulePath(void);
+// The path taken at load ("" when it could not be had).
 const char* getModulePath(void);
 const char* resourcesDirectory(ModelData* modelData);
 void setResourcesDirectory(ModelData* modelData, const char* text);

@@ -106,12 +106,11 @@ int DllMain(void* module, unsigned long reason, void* reserved) {
 
 int threadSlotAvailable(void) { return threadSlot >= 0; }
 
-// The loader's attach and detach of this library.
-// The module path is taken at load: a library loaded by a relative name is
-// found against the working directory of that moment, which may change later.
+// The loader's attach and detach of this library. The module path is taken
+// here, at load, and nowhere else.
 __attribute__((constructor)) static void libraryAttach() {
     DllMain(nullptr, kDllProcessAttach, nullptr);
-    getModulePath();
+    takeModulePath();
 }
 __attribute__((destructor)) static void libraryDetach() { DllMain(nullptr, kDllProcessDetach, nullptr); }
 

@@ -7,6 +7,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
+
+#include <string>
 
 int platformSlotCreate(void (*destructor)(void*)) {
     pthread_key_t key;
@@ -28,30 +31,49 @@ int platformSlotSet(int slot, void* value) {
     return pthread_setspecific(static_cast<pthread_key_t>(slot), value) == 0 ? 0 : -1;
 }
 
+// Appends the components of `path` to `out`, each after a '/', dropping empty
+// and "." components. Nothing is resolved: ".." and symbolic links stay as
+// they are, since a step back over a link is not a step back in its name.
+static void appendComponents(std::string& out, const char* path) {
+    while (*path) {
+        const char* end = strchr(path, '/');
+        if (!end) end = path + strlen(path);
+        const size_t length = static_cast<size_t>(end - path);
+        if (length > 0 && !(length == 1 && path[0] == '.')) {
+            out += '/';
+            out.append(path, length);
+        }
+        path = *end ? end + 1 : end;
+    }
+}
+
 int platformModulePath(const void* address, char* buffer, size_t size) {
     if (!buffer || size == 0) return -1;
     buffer[0] = '\0';
     Dl_info info;
     if (dladdr(address, &info) == 0 || !info.dli_fname) return -1;
     const char* name = info.dli_fname;
-    if (name[0] == '/' || name[0] == '\0') {
-        snprintf(buffer, size, "%s", name);
-        return 0;
+    if (name[0] == '\0') return 0;
+    // The loader reports the name the library was loaded by. A relative one
+    // is made absolute by putting the working directory of this moment in
+    // front of it, as written: the library then has one path however the
+    // host spelled it, also when its directory is reached through a link.
+    std::string path;
+    if (name[0] != '/') {
+        char directory[PATH_MAX];
+        if (!getcwd(directory, sizeof directory)) {
+            snprintf(buffer, size, "%s", name);
+            return 0;
+        }
+        appendComponents(path, directory);
     }
-    // A library loaded by a relative name reports that name; its directory is
-    // resolved against the working directory now, so that what is derived
-    // from the path later does not depend on where the process then stands.
-    const char* slash = strrchr(name, '/');
-    char directory[PATH_MAX];
-    char resolved[PATH_MAX];
-    snprintf(directory, sizeof directory, "%.*s", slash ? static_cast<int>(slash - name) : 1, slash ? name : ".");
-    if (!realpath(directory, resolved)) {
-        snprintf(buffer, size, "%s", name);
-        return 0;
+    appendComponents(path, name);
+    if (path.empty()) path = "/";
+    if (path.size() >= size) {
+        buffer[0] = '\0';
+        return -1;
     }
-    const size_t length = strlen(resolved);
-    snprintf(buffer, size, "%s%s%s", resolved, length > 0 && resolved[length - 1] == '/' ? "" : "/",
-             slash ? slash + 1 : name);
+    memcpy(buffer, path.c_str(), path.size() + 1);
     return 0;
 }
 

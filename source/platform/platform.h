@@ -13,8 +13,11 @@ void platformSlotDelete(int slot);
 void* platformSlotGet(int slot);
 int platformSlotSet(int slot, void* value);
 
-// Full path of the shared object that contains `address`, made absolute when
-// the object was loaded by a relative name; 0 on success.
+// Full path of the shared object that contains `address`: the name it was
+// loaded by, a relative one with the working directory put in front; "."
+// components and doubled separators dropped, symbolic links not resolved
+// (the relative name as given when the working directory cannot be read).
+// 0 on success; -1, with an empty buffer, when it is unknown or does not fit.
 int platformModulePath(const void* address, char* buffer, size_t size);
 
 // Cuts the last path component ("/a/b/c.so" -> "/a/b"); returns 1 when something was removed.

@@ -28,6 +28,12 @@ protected:
     std::string failure(F&& body) {
         host().clearLog();
         if (runUnderTrap(body) == 0) return "";
+        return loggedFailure();
+    }
+
+    // The first failed check in the log as "condition | message" (or the
+    // error text when the failure was not a check).
+    std::string loggedFailure() {
         const std::string marker = "\n  Failed condition: ";
         for (const LogRecord& r : host().log) {
             size_t at = r.message.find(marker);

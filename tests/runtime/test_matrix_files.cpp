@@ -49,6 +49,28 @@ protected:
         return r;
     }
 
+    // Appends one binary matrix: the header (type word, rows, columns, no
+    // imaginary part, length of the name with its NUL), the name, the data.
+    static void appendMatrix(std::string& bytes, const std::string& name, int32_t type, int32_t rows, int32_t cols,
+                             const void* data, size_t size) {
+        const int32_t header[5] = {type, rows, cols, 0, static_cast<int32_t>(name.size() + 1)};
+        bytes.append(reinterpret_cast<const char*>(header), sizeof header);
+        bytes.append(name.c_str(), name.size() + 1);
+        bytes.append(static_cast<const char*>(data), size);
+    }
+
+    // A new binary file of `count` 1 x 1 double matrices named "m0", "m1", ...
+    std::string manyMatrices(const char* name, int count) {
+        std::string bytes;
+        for (int k = 0; k < count; ++k) {
+            const double value = k;
+            appendMatrix(bytes, "m" + std::to_string(k), 0, 1, 1, &value, sizeof value);
+        }
+        const std::string file = path(name);
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
+    }
+
     std::string dir_;
 };
 
@@ -171,6 +193,115 @@ TEST_F(MatrixFiles, SourceWithoutEndEndsTheWalk) {
     // /dev/zero yields matrices without elements for ever.
     EXPECT_EQ(failure([] { readRealParameter("/dev/zero", "p"); }), "matrices<=100000 | Too many matrices in file");
     EXPECT_EQ(failure([] { readMatrixNames("/dev/zero"); }), "matrices<=100000 | Too many matrices in file");
+}
+
+// A file of 100,000 matrices is read and written like any other; the
+// 100,001st matrix, in the file or in the file an append would write, is
+// refused.
+TEST_F(MatrixFiles, EveryWalkAndTheAppendAllowOneHundredThousandMatrices) {
+    const std::string full = manyMatrices("full.mat", 100000);
+    const std::string over = manyMatrices("over.mat", 100001);
+    const std::string endOfFile = "ret<=1 | Error reading matrix header from file...";
+    const std::string tooMany = "matrices<=100000 | Too many matrices in file";
+    struct Case {
+        const char* walk;
+        std::function<void(const char*)> body;
+        std::string atBound; // on 100,000 matrices; on 100,001 every walk to the end is refused
+    };
+    const Case cases[] = {
+        {"readRealMatrix", [](const char* f) { readRealMatrix(f, "missing", 1, 1); }, endOfFile},
+        {"readMatrixSize", [](const char* f) { readMatrixSize(f, "missing"); }, endOfFile},
+        {"readRealParameter", [](const char* f) { readRealParameter(f, "missing"); }, endOfFile},
+        {"readStringParameter", [](const char* f) { readStringParameter(f, "missing"); }, endOfFile},
+        // Counted in full; only the string buffer is too small for the list.
+        {"readMatrixNames", [](const char* f) { readMatrixNames(f); },
+         "currentMark.place.Stringbuffer<EndStringbuffer | Out of memory for strings..."},
+        // A matrix of the same name is replaced: the file still holds 100,000.
+        {"append", [](const char* f) { EXPECT_EQ(writeRealMatrix(f, "m7", realMatrix(1, 1, {-7}), 1), 1); }, ""},
+    };
+    for (const Case& c : cases) {
+        for (const std::string* file : {&full, &over}) {
+            const std::string got = failure([&] { c.body(file->c_str()); });
+            const std::string& expected = file == &full ? c.atBound : tooMany;
+            if (expected.size() > 3 && expected.compare(expected.size() - 3, 3, "...") == 0)
+                EXPECT_EQ(got.substr(0, expected.size() - 3), expected.substr(0, expected.size() - 3)) << c.walk;
+            else
+                EXPECT_EQ(got, expected) << c.walk << (file == &full ? " at" : " past") << " the bound";
+            ResetMarks();
+        }
+    }
+    EXPECT_EQ(failure([&] {
+                  EXPECT_EQ(elementsOf(readRealMatrix(full.c_str(), "m99999", 1, 1)), std::vector<double>{99999});
+                  EXPECT_EQ(elementsOf(readRealMatrix(full.c_str(), "m7", 1, 1)), std::vector<double>{-7});
+              }),
+              "");
+    // A new name would make the 100,001st matrix: refused, the file unchanged.
+    std::stringstream before;
+    before << std::ifstream(full).rdbuf();
+    EXPECT_EQ(failure([&] { writeRealMatrix(full.c_str(), "new", realMatrix(1, 1, {1}), 1); }), tooMany);
+    std::stringstream after;
+    after << std::ifstream(full).rdbuf();
+    EXPECT_TRUE(after.str() == before.str());
+}
+
+// Outside an evaluation's trap a full buffer gives null instead of raising:
+// the function returns at once with an empty result (sizes 0, no elements),
+// never a write through null nor the buffer's stale contents.
+TEST_F(MatrixFiles, OutsideATrapAFailureGivesAnEmptyResult) {
+    std::string bytes;
+    const int kRows = 20000; // string pointers: the buffer holds 10,000
+    const int kWidth = 6;
+    std::string table(static_cast<size_t>(kRows) * kWidth, '\0'); // column by column
+    for (int i = 0; i < kRows; ++i) {
+        const std::string row = "r" + std::to_string(i);
+        for (size_t j = 0; j < row.size(); ++j) table[j * kRows + i] = row[j];
+    }
+    appendMatrix(bytes, "table", 51, kRows, kWidth, table.data(), table.size());
+    const std::vector<double> reals(600000, 1.0); // the real buffer holds 500,000
+    appendMatrix(bytes, "reals", 0, 1, 600000, reals.data(), reals.size() * sizeof(double));
+    const std::vector<int32_t> ints(60000, 1); // the integer buffer holds 50,000
+    appendMatrix(bytes, "ints", 20, 1, 60000, ints.data(), ints.size() * sizeof(int32_t));
+    const double one = 1;
+    appendMatrix(bytes, "one", 0, 1, 1, &one, sizeof one);
+    // Names of 200 x 61 characters: the simple-string buffer holds 10,000.
+    for (int k = 0; k < 200; ++k) appendMatrix(bytes, std::string(60, 'n') + char('a' + k % 26), 0, 1, 1, &one, 8);
+    const std::string file = path("big.mat");
+    std::ofstream(file, std::ios::binary) << bytes;
+    const char* f = file.c_str();
+
+    auto shape = [](const auto& a) {
+        std::string text = std::to_string(a.ndims) + ":";
+        for (int i = 0; a.dims != nullptr && i < a.ndims; ++i) text += std::to_string(a.dims[i]) + ",";
+        return text + (a.data != nullptr ? "data" : "null");
+    };
+    const std::string reals0 = "currentMark.place.Realbuffer<EndRealbuffer | Out of memory for reals";
+    struct Case {
+        std::function<std::string()> body;
+        std::string result;
+        std::string failure; // its beginning
+    };
+    const Case cases[] = {
+        {[&] { return shape(readStringParameterArray(f, "table", 1)); }, "1:0,null",
+         "currentMark.place.Stringbuffer<EndStringbuffer | Out of memory for strings"},
+        {[&] { return shape(readRealParameterArray(f, "reals", 2)); }, "2:0,0,null", reals0},
+        {[&] { return shape(readIntegerParameterArray(f, "ints", 1)); }, "1:0,null",
+         "currentMark.place.Integerbuffer<EndIntegerbuffer | Out of memory for integers"},
+        {[&] { return shape(readRealMatrix(f, "reals", 1, 600000)); }, "2:0,0,null", reals0},
+        {[&] { return shape(readMatrixNames(f)); }, "2:0,0,null", "stringmark+len+1<Endsimplestring | Room"},
+        // Not stale elements in the sizes asked for.
+        {[&] { return shape(readRealMatrix(f, "one", 2, 2)); }, "2:0,0,null",
+         "rows==amatrix.nrow && cols==amatrix.ncol | Matrix dimension incorrect"},
+        // No room for the column-major copy of the matrix.
+        {[&] { return std::to_string(writeRealMatrix(path("w.mat").c_str(), "w", RealMatrixAlloc(600, 500), 0)); },
+         "0", reals0},
+    };
+    for (const Case& c : cases) {
+        host().clearLog();
+        EXPECT_EQ(c.body(), c.result) << c.failure;
+        const std::string failed = host().log.empty() ? "" : loggedFailure();
+        EXPECT_EQ(failed.substr(0, c.failure.size()), c.failure);
+        ResetMarks();
+    }
 }
 
 TEST_F(MatrixFiles, FailuresRaiseTheirChecksAndCloseTheFile) {

@@ -17,11 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include "amat.h"
 #include "event_log.h"
+#include "matrix_files.h"
 #include "model_interface.h"
 #include "runtime.h"
 #include "test_event_log_support.h"
 #include "test_host.h"
+#include "thread_context.h"
 
 namespace {
 
@@ -311,6 +314,47 @@ TEST(ThreadedRouting, RuntimeMessagesReachTheInstanceOfTheirThread) {
             ++lines;
     EXPECT_EQ(lines, eventLogLines.load());
     resetEventLog();
+}
+
+// The texts of string tables are kept in one set for the whole library: a
+// thread that reads a table whose texts are kept already (a lookup) while
+// another reads tables of new texts (insertions that grow the set) must see
+// its own rows, and ThreadSanitizer must see no race.
+TEST(ThreadedTables, KeptTextsAreReadAndAddedOnTwoThreads) {
+    ScratchDirectory directory;
+    ASSERT_TRUE(directory.ok());
+    const int kTables = 20;
+    const int kRows = 200;
+    auto rowText = [](int table, int row) { return "table " + std::to_string(table) + " row " + std::to_string(row); };
+    AmatPutFile out;
+    ASSERT_EQ(amatPutOpen("tables.mat", amatBinaryFormat, binNormal, "", "", "", &out), 0);
+    for (int t = 0; t <= kTables; ++t) {
+        std::vector<std::string> texts;
+        for (int r = 0; r < kRows; ++r) texts.push_back(rowText(t, r));
+        std::vector<char*> rows;
+        for (std::string& text : texts) rows.push_back(&text[0]);
+        const std::string name = "t" + std::to_string(t);
+        AmatMatrix m;
+        amatSetMatrix(const_cast<char*>(name.c_str()), kRows, static_cast<int32_t>(texts.back().size()), charMatrix,
+                      rows.data(), &m);
+        ASSERT_EQ(amatPutMatrix(&out, &m), 0);
+    }
+    ASSERT_EQ(amatPutClose(&out), 0);
+    // Table 0 is kept before the threads start; thread 0 reads it again and
+    // again, thread 1 reads tables 1 to 20 once each.
+    readStringParameterArray("tables.mat", "t0", 1);
+    std::atomic<int> wrongRows{0};
+    runTogether(2, [&](int k) {
+        for (int n = 1; n <= kTables; ++n) {
+            const int table = k == 0 ? 0 : n;
+            const SavedMarks marks = PushMark();
+            const StringArray rows = readStringParameterArray("tables.mat", ("t" + std::to_string(table)).c_str(), 1);
+            for (int r = 0; r < kRows; ++r)
+                if (rows.dims[0] != kRows || std::string(rows.data[r]) != rowText(table, r)) ++wrongRows;
+            PopMark(marks);
+        }
+    });
+    EXPECT_EQ(wrongRows.load(), 0);
 }
 
 // Loads the library, uses it on several threads and unloads it, again and
