@@ -196,7 +196,7 @@ fmi2Status fmiGetDirectionalDerivative(fmi2Component c, const fmi2ValueReference
     fmi2Status restored = fmi2OK;
     if (instance->mode != modeTerminated && stage != Stage::started)
         restored = restoreInstance(instance);
-    else if (stage == Stage::perturbed && nKnown > 0)
+    else if (stage == Stage::perturbed)
         restored = fmiSetReal(instance, vKnown_ref, nKnown, instance->vRef);
     if (restored > status) status = restored;
     if (instance->flags) instance->flags[kFlagDirectional] = 0;

@@ -237,10 +237,13 @@ struct Ops {
         int32_t n = elementCount(a.ndims, a.dims);
         A r;
         r.ndims = a.ndims;
+        r.data = nullptr;
+        // Outside a trap a full buffer gives null: nothing is written through it.
         r.dims = SizeAlloc(a.ndims);
+        if (!r.dims) return r;
         for (int i = 0; i < a.ndims; ++i) r.dims[i] = a.dims[a.ndims - 1 - i];
         r.data = F::alloc(n);
-        if (n > 0 && r.ndims > 0) stridedCopy(r, 0, a, 0, 1, 0);
+        if (n > 0 && r.ndims > 0 && r.data) stridedCopy(r, 0, a, 0, 1, 0);
         return r;
     }
 

@@ -527,14 +527,11 @@ int writeRealMatrix(const char* fileName, const char* matrixName, RealArray matr
     const int32_t cols = matrix.dims[1];
     const SavedMarks marks = PushMark();
     // The matrix record holds the elements column by column.
-    double* columns = RealAlloc(RealNrElements(matrix));
+    const RealArray columns = RealToColumnMajor(matrix);
     Write result = Write::failed;
-    if (columns != nullptr) {
-        for (int32_t i = 0; i < rows; ++i)
-            for (int32_t j = 0; j < cols; ++j)
-                columns[static_cast<int64_t>(j) * rows + i] = matrix.data[static_cast<int64_t>(i) * cols + j];
+    if (columns.data != nullptr) {
         AmatMatrix m;
-        amatSetMatrix(const_cast<char*>(matrixName), rows, cols, doubleMatrix, columns, &m);
+        amatSetMatrix(const_cast<char*>(matrixName), rows, cols, doubleMatrix, columns.data, &m);
         if (append)
             result = appendMatrix(fileName, m);
         else if (amatWriteFile(fileName, amatBinaryFormat, &m) == 0)
