@@ -4,8 +4,14 @@
 
 #include "instance.h"
 
-// Logs under the instance's own name with the empty category.
-#define LOG_INSTANCE(instance, status, ...) logMessage((instance), (instance)->instanceName, (status), "", __VA_ARGS__)
+// Logs under the instance's own name with the empty category. A message of
+// status OK with logging off is dropped here, before its arguments are
+// evaluated and passed, as logMessage would drop it: the variable access and
+// the directional derivatives log every value they read or write.
+#define LOG_INSTANCE(instance, status, ...)                                                                      \
+    ((!(instance)->loggingOn && (status) == fmi2OK)                                                              \
+         ? (void)0                                                                                               \
+         : (void)logMessage((instance), (instance)->instanceName, (status), "", __VA_ARGS__))
 
 extern "C" {
 

@@ -4,6 +4,7 @@
 // the integrator record.
 #include "fmu_state.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "evaluate.h"
@@ -186,9 +187,37 @@ static void rebindModelData(ModelInstance* owner, const DelayBuffer* ownDelays, 
         if (d->stringSlotTable[i]) d->stringSlotTable[i] = d->stringSlots[i];
 }
 
-// The copy behind copyFMUstate and the snapshots. Without `delayContents`
-// the destination keeps its own delay buffers, records and contents alike.
-static int copyInstance(const ModelInstance* source, ModelInstance* destination, bool delayContents) {
+// What a snapshot carries of a ModelData block: all but the delay records,
+// the work area and the resources directory, which no evaluation writes (the
+// runtime has no delay operator, the work area is cleared at a reset, the
+// directory set at instantiation). The three make up almost all of the
+// block, and a directional derivative copies the rest twice. A snapshot
+// only ever goes back into the instance it was taken from, so the addresses
+// in the block (the shared blocks, the derivative request, the slot table)
+// travel with it as they are.
+static void copyEvaluatedModelData(ModelData* destination, const ModelData* source) {
+    char* to = reinterpret_cast<char*>(destination);
+    const char* from = reinterpret_cast<const char*>(source);
+    const size_t delaysStart = offsetof(ModelData, delays);
+    const size_t delaysEnd = delaysStart + sizeof source->delays;
+    const size_t workStart = offsetof(ModelData, workArea);
+    const size_t workEnd = workStart + sizeof source->workArea;
+    const size_t directory = offsetof(ModelData, resourcesDirectory);
+    static_assert(offsetof(ModelData, delays) < offsetof(ModelData, workArea) &&
+                      offsetof(ModelData, workArea) < offsetof(ModelData, resourcesDirectory) &&
+                      offsetof(ModelData, resourcesDirectory) + kResourcesDirectoryLength == sizeof(ModelData),
+                  "the delay records, the work area and the resources directory lie in this order, the last at the end");
+    memcpy(to, from, delaysStart);
+    memcpy(to + delaysEnd, from + delaysEnd, workStart - delaysEnd);
+    memcpy(to + workEnd, from + workEnd, directory - workEnd);
+}
+
+// The copy behind copyFMUstate (`snapshot` false) and the snapshots. A
+// snapshot leaves the destination its own delay buffers, records and
+// contents alike, copies only what evaluations write of the ModelData block,
+// and leaves out the nominals, which only instantiation and the integrator's
+// creation set.
+static int copyInstance(const ModelInstance* source, ModelInstance* destination, bool snapshot) {
     ModelInstance* d = destination;
     const ModelInstance* s = source;
     d->toleranceDefined = s->toleranceDefined;
@@ -201,7 +230,7 @@ static int copyInstance(const ModelInstance* source, ModelInstance* destination,
     copyElements(d->y, s->y, d->ny, s->ny);
     copyElements(d->w, s->w, d->nw, s->nw);
     copyElements(d->eventIndicators, s->eventIndicators, d->ni, s->ni);
-    copyElements(d->nominals, s->nominals, d->nx, s->nx);
+    if (!snapshot) copyElements(d->nominals, s->nominals, d->nx, s->nx);
     copyElements(d->extraVars1, s->extraVars1, d->nExtra1, s->nExtra1);
     copyElements(d->extraVars2, s->extraVars2, d->nExtra2, s->nExtra2);
     const uint64_t nstr = d->nstr < s->nstr ? d->nstr : s->nstr;
@@ -233,6 +262,10 @@ static int copyInstance(const ModelInstance* source, ModelInstance* destination,
     if (d->flags && s->flags) memcpy(d->flags, s->flags, kFlagCount * sizeof(ModelFlags));
 
     if (!d->modelData || !MODEL_HAS_INSTANCE_DATA || !s->modelData) return 0;
+    if (snapshot) {
+        copyEvaluatedModelData(d->modelData, s->modelData);
+        return 0;
+    }
 
     DelayBuffer* destinationDelays = nullptr;
     DelayBuffer* sourceDelays = nullptr;
@@ -243,7 +276,7 @@ static int copyInstance(const ModelInstance* source, ModelInstance* destination,
     if (!destinationDelays || !sourceDelays || destinationCount != sourceCount) return 2;
     enum { kDelayTable = ATLEAST1(MODEL_NDELAY) };
     if (destinationCount > kDelayTable) return 2;
-    if (delayContents && delayBuffersCopy(destinationDelays, sourceDelays, destinationCount) != 0) return 1;
+    if (delayBuffersCopy(destinationDelays, sourceDelays, destinationCount) != 0) return 1;
 
     // The destination's own storage, kept across the whole-block copy.
     DelayBuffer ownDelays[kDelayTable];
@@ -259,7 +292,7 @@ static int copyInstance(const ModelInstance* source, ModelInstance* destination,
 
 int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const fmi2CallbackFunctions* functions) {
     (void)functions; // every block is reused; delay storage comes from the process heap
-    return copyInstance(source, destination, true);
+    return copyInstance(source, destination, false);
 }
 
 // A failed copy: logged, and the instance terminated.
@@ -391,7 +424,7 @@ static int restoreIntegratorState(ModelInstance* state, ModelInstance* instance)
 // (or made anew for other sizes: a Co-Simulation instance gains its dummy
 // state at initialization). 0; -1 when no record could be made; otherwise the
 // failure of copyFMUstate, after which a record made here is released again.
-static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* created, bool delayContents) {
+static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* created, bool snapshot) {
     ModelInstance* state = static_cast<ModelInstance*>(*slot);
     if (state && !sameSizes(state, instance)) {
         releaseFMUstate(instance, state);
@@ -405,7 +438,7 @@ static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* cr
         *slot = state;
     }
     int result = 0;
-    if (instance->modelData) {
+    if (instance->modelData && !snapshot) {
         // Delay buffers are allocated at the first model call; a state taken
         // before it still gets buffers of the full size.
         DelayBuffer* delays = nullptr;
@@ -414,7 +447,7 @@ static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* cr
         for (int i = 0; result == 0 && i < count; ++i)
             if (delays[i].size == 0 && delayBuffersAllocate(&delays[i], 1, Buffersize) != 0) result = 1;
     }
-    if (result == 0) result = copyInstance(instance, state, delayContents);
+    if (result == 0) result = copyInstance(instance, state, snapshot);
     if (result != 0 && *created) {
         releaseFMUstate(instance, state);
         *slot = nullptr;
@@ -424,7 +457,7 @@ static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* cr
 
 int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
     bool created = false;
-    const int result = captureInstance(instance, snapshot, &created, false);
+    const int result = captureInstance(instance, snapshot, &created, true);
     if (result != 0) return result < 0 ? 1 : result;
     ModelInstance* state = static_cast<ModelInstance*>(*snapshot);
     bool failed = false;
@@ -440,7 +473,7 @@ int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
 
 int restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot) {
     ModelInstance* state = static_cast<ModelInstance*>(snapshot);
-    const int result = copyInstance(state, instance, false);
+    const int result = copyInstance(state, instance, true);
     if (result != 0) return result;
     if (state->integrator && instance->integrator)
         copyIntegratorValues(instance->integrator, state->integrator, instance->nu, instance->ny);
@@ -460,7 +493,7 @@ fmi2Status fmiGetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
     LOG_INSTANCE(instance, fmi2OK, "%s", kGetFMUstate);
 
     bool created = false;
-    const int result = captureInstance(instance, FMUstate, &created, true);
+    const int result = captureInstance(instance, FMUstate, &created, false);
     if (result < 0) {
         LOG_INSTANCE(instance, fmi2Error, "memory allocation failed");
         return terminateOnError(instance);

@@ -27,8 +27,9 @@ bool sameSizes(const ModelInstance* a, const ModelInstance* b);
 // A snapshot: everything of the instance a state holds (values, flags, mode,
 // time, shared blocks, ModelData) and its input extrapolation, but not the
 // integrator's history or counters, so that putting it back restarts nothing,
-// nor the delay buffers, which no model evaluation writes (the runtime has no
-// delay operator that would fill them).
+// nor what no model evaluation writes: the delay buffers (the runtime has no
+// delay operator that would fill them), and the work area and resources
+// directory of ModelData.
 // Neither call logs. takeSnapshot keeps it in *snapshot (made on first use,
 // reused after): 0, or 1 when memory runs out (*snapshot is then NULL), 2 on
 // mismatched delay buffers. restoreSnapshot puts it back: the failure codes of
