@@ -83,6 +83,73 @@ static void gatherDelays(ModelInstance* state, double* scratch, size_t scratchCo
     }
 }
 
+// The fields of a ModelData block that hold addresses of this process: the
+// shared blocks, the delay storage, the directional-derivative request, the
+// string-slot table and the names of the profile timers. An image carries
+// them as zero, so that it depends on the state alone and not on the record
+// or the process that holds it; a reader points them at its own storage.
+struct ModelDataAddresses {
+    ModelTimeData* timeData;
+    ModelFlags* flags;
+    double* delayStorage[2 * ATLEAST1(MODEL_NDELAY)];
+    double* ddVectors[4];
+    int32_t* ddOut;
+    char* stringSlotTable[ATLEAST1(MODEL_NSTRING_SLOTS)];
+    const char* timerNames[1];
+};
+
+// Where a profile timer keeps its name, as printBlockProfile reads it.
+enum { kTimerNameOffset = 32 };
+static_assert(kTimerNameOffset + sizeof(const char*) <= sizeof(BlockProfileTimer), "a timer's name fits its words");
+
+// Moves the addresses out of `d` into `saved`, leaving zeros (`clear`), or
+// puts them back.
+static void swapAddresses(ModelData* d, ModelDataAddresses* saved, bool clear) {
+    ModelDataAddresses current;
+    current.timeData = d->timeData;
+    current.flags = d->flags;
+    for (int i = 0; i < ATLEAST1(MODEL_NDELAY); ++i) {
+        current.delayStorage[2 * i] = d->delays[i].times;
+        current.delayStorage[2 * i + 1] = d->delays[i].values;
+    }
+    memcpy(current.ddVectors, d->ddVectors, sizeof current.ddVectors);
+    current.ddOut = d->ddOut;
+    memcpy(current.stringSlotTable, d->stringSlotTable, sizeof current.stringSlotTable);
+    for (int i = 0; i < 1; ++i)
+        memcpy(&current.timerNames[i], reinterpret_cast<char*>(&d->blockProfileTimers[i]) + kTimerNameOffset,
+               sizeof(const char*));
+
+    ModelDataAddresses next;
+    if (clear)
+        memset(&next, 0, sizeof next);
+    else
+        next = *saved;
+    d->timeData = next.timeData;
+    d->flags = next.flags;
+    for (int i = 0; i < ATLEAST1(MODEL_NDELAY); ++i) {
+        d->delays[i].times = next.delayStorage[2 * i];
+        d->delays[i].values = next.delayStorage[2 * i + 1];
+    }
+    memcpy(d->ddVectors, next.ddVectors, sizeof next.ddVectors);
+    d->ddOut = next.ddOut;
+    memcpy(d->stringSlotTable, next.stringSlotTable, sizeof next.stringSlotTable);
+    for (int i = 0; i < 1; ++i)
+        memcpy(reinterpret_cast<char*>(&d->blockProfileTimers[i]) + kTimerNameOffset, &next.timerNames[i],
+               sizeof(const char*));
+    if (clear) *saved = current;
+}
+
+// Packs the map; the ModelData block goes in without its addresses (packing
+// copies the block, which gets them back at once).
+static int packState(TplNode* map, ModelInstance* state) {
+    ModelData* d = state->modelData;
+    ModelDataAddresses saved;
+    if (d) swapAddresses(d, &saved, true);
+    const int result = tpl_pack(map, 0);
+    if (d) swapAddresses(d, &saved, false);
+    return result;
+}
+
 static TplBuffer modelDataBlock(ModelInstance* state) {
     TplBuffer block;
     block.addr = state->modelData;
@@ -107,7 +174,7 @@ static fmi2Status writeImage(ModelInstance* instance, ModelInstance* state, cons
     TplNode* map = createTplMap(instance, state, &block, scratch, scratchCount);
     if (!map) {
         status = fmi2Warning;
-    } else if (tpl_pack(map, 0) != 0) {
+    } else if (packState(map, state) != 0) {
         LOG_INSTANCE(instance, fmi2Warning, "%s: tpl_pack failed", name);
         status = fmi2Warning;
     } else {
