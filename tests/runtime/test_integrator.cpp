@@ -317,9 +317,10 @@ TEST_F(Integrator, DirectionalDerivativesByStatePerturbationRestartNothing) {
 // A ramp fed at every communication point with its value and the same slope
 // is integrated from the same inputs as the ramp given for one long step:
 // bitwise the same states (the first steps match, since CVODE sizes its first
-// step from its first target).
+// step from its first target), also with a directional derivative along the
+// input between the slope and the step.
 TEST_F(Integrator, ARampFedAtEveryStepIsTheRampGivenOnce) {
-    auto run = [&](const std::vector<double>& sizes) {
+    auto run = [&](const std::vector<double>& sizes, bool query = false) {
         startWith(inputModel, 0, -100, 1e-9);
         double t = 0;
         for (double h : sizes) {
@@ -328,6 +329,13 @@ TEST_F(Integrator, ARampFedAtEveryStepIsTheRampGivenOnce) {
             const fmi2Integer order = 1;
             EXPECT_EQ(api().SetReal(cs_, &kInput0, 1, &u), fmi2OK);
             EXPECT_EQ(api().SetRealInputDerivatives(cs_, &kInput0, 1, &order, &du), fmi2OK);
+            if (query) {
+                const fmi2ValueReference derivative = ref(3, 0, 2);
+                const double seed = 1;
+                double d = 0;
+                EXPECT_EQ(api().GetDirectionalDerivative(cs_, &derivative, 1, &kInput0, 1, &seed, &d), fmi2OK);
+                EXPECT_NEAR(d, 1, 1e-6);
+            }
             EXPECT_EQ(api().DoStep(cs_, t, h, fmi2True), fmi2OK);
             t += h;
         }
@@ -340,6 +348,7 @@ TEST_F(Integrator, ARampFedAtEveryStepIsTheRampGivenOnce) {
     const std::vector<double> once = run({1.0 / 128, 127.0 / 128});
     EXPECT_NEAR(once[0], 0.1 + 0.15, 1e-9);
     EXPECT_EQ(run(std::vector<double>(128, 1.0 / 128)), once);
+    EXPECT_EQ(run(std::vector<double>(128, 1.0 / 128), true), once);
 }
 
 TEST_F(Integrator, InputsAreExtrapolatedUntilTheFirstEventOfTheStep) {
