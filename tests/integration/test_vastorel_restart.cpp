@@ -430,3 +430,65 @@ TEST_F(VastorelMEQuery, ReadsAndQueriesInInitializationModeMoveNothing) {
     const std::vector<double> plain = run(nullptr);
     for (const InInitialization& what : kInInitialization) EXPECT_EQ(run(&what), plain) << what.name;
 }
+
+namespace {
+
+// ---- A directional derivative leaves the serialized state as it found it ----
+
+std::vector<char> stateImage(const FmiApi& fmi, fmi2Component c) {
+    fmi2FMUstate state = nullptr;
+    size_t size = 0;
+    EXPECT_EQ(fmi.GetFMUstate(c, &state), fmi2OK);
+    EXPECT_EQ(fmi.SerializedFMUstateSize(c, state, &size), fmi2OK);
+    std::vector<char> image(size);
+    EXPECT_EQ(fmi.SerializeFMUstate(c, state, image.data(), size), fmi2OK);
+    fmi.FreeFMUstate(c, &state);
+    return image;
+}
+
+// Queries by a state and by the input in initialization mode, event mode and
+// continuous-time mode (Model Exchange), and in stepping mode with and
+// without an input change pending (Co-Simulation).
+TEST(VastorelQuery, TheSerializedStateIsByteIdenticalBeforeAndAfter) {
+    const fmi2ValueReference unknown[4] = {ref(3, 0, 2), ref(3, 1, 2), ref(3, 2, 2), kAirTemperature};
+    for (const fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
+        TestHost host(VASTOREL_SO);
+        ASSERT_TRUE(host.loaded()) << host.error();
+        const FmiApi& fmi = host.api();
+        fmi2Component c = host.instantiate("room", type, kRoomGuid, false);
+        ASSERT_NE(c, nullptr);
+        const auto check = [&](const char* where) {
+            for (const fmi2ValueReference known : {kState(2), kHeatInput}) {
+                const std::vector<char> before = stateImage(fmi, c);
+                const double seed = 1;
+                double d[4] = {};
+                EXPECT_EQ(fmi.GetDirectionalDerivative(c, unknown, 4, &known, 1, &seed, d), fmi2OK) << where;
+                EXPECT_TRUE(stateImage(fmi, c) == before) << where << ", known " << known;
+            }
+        };
+        const double heat = 1000, more = 3000, slope = 0.5;
+        const fmi2Integer order = 1;
+        ASSERT_EQ(fmi.SetReal(c, &kHeatInput, 1, &heat), fmi2OK);
+        ASSERT_EQ(fmi.SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0), fmi2OK);
+        ASSERT_EQ(fmi.EnterInitializationMode(c), fmi2OK);
+        check("initialization mode");
+        ASSERT_EQ(fmi.ExitInitializationMode(c), fmi2OK);
+        if (type == fmi2ModelExchange) {
+            check("event mode");
+            fmi2EventInfo info{};
+            ASSERT_EQ(fmi.NewDiscreteStates(c, &info), fmi2OK);
+            ASSERT_EQ(fmi.EnterContinuousTimeMode(c), fmi2OK);
+            ASSERT_EQ(fmi.SetTime(c, 60), fmi2OK);
+            check("continuous-time mode");
+        } else {
+            ASSERT_EQ(fmi.DoStep(c, 0, 600, fmi2True), fmi2OK);
+            check("stepping mode");
+            ASSERT_EQ(fmi.SetReal(c, &kHeatInput, 1, &more), fmi2OK);
+            ASSERT_EQ(fmi.SetRealInputDerivatives(c, &kHeatInput, 1, &order, &slope), fmi2OK);
+            check("an input change pending");
+        }
+        fmi.FreeInstance(c);
+    }
+}
+
+} // namespace
