@@ -86,6 +86,9 @@ enum class IntegrandChange { none, slopes, values };
 //   slope 0). The values are unchanged, so the integrator only restarts.
 // Nothing else does: reads, queries and a slope given again with the input's
 // value on its line leave the integrator going on from its history.
+// A step of size zero is the one restart outside this rule: it stands for an
+// event point the host asks for, so fmiDoStep runs the event update and
+// restarts the integrator at once, whatever changed.
 static IntegrandChange integrandChange(const ModelInstance* instance) {
     const IntegratorData* d = instance->integrator;
     if (instance->inputsChanged || instance->time != d->integratedTime) return IntegrandChange::values;
@@ -298,6 +301,7 @@ fmi2Status fmiDoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Re
                      communicationStepSize);
         return fmi2Warning;
     }
+    // An event point: the event update and a restart, changed or not (see integrandChange).
     if (communicationStepSize == 0) return handleStepEvent(instance, 1);
 
     double stepEnd = currentCommunicationPoint + communicationStepSize;

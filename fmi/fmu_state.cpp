@@ -291,7 +291,10 @@ static int copyInstance(const ModelInstance* source, ModelInstance* destination,
 }
 
 int copyFMUstate(const ModelInstance* source, ModelInstance* destination, const fmi2CallbackFunctions* functions) {
-    (void)functions; // every block is reused; delay storage comes from the process heap
+    // The host's callbacks would give a table for the delay buffers' own
+    // storage when a local one is too small; the model's count of delay
+    // buffers is a constant and the local table holds them all.
+    (void)functions;
     return copyInstance(source, destination, false);
 }
 
@@ -422,8 +425,10 @@ static int restoreIntegratorState(ModelInstance* state, ModelInstance* instance)
 
 // Copies the instance into the state record in *slot, made when there is none
 // (or made anew for other sizes: a Co-Simulation instance gains its dummy
-// state at initialization). 0; -1 when no record could be made; otherwise the
-// failure of copyFMUstate, after which a record made here is released again.
+// state at initialization), as an FMU state or as a snapshot (which never
+// fails once it has a record). 0; -1 when no record could be made; otherwise
+// the failure of copyFMUstate, after which a record made here is released
+// again.
 static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* created, bool snapshot) {
     ModelInstance* state = static_cast<ModelInstance*>(*slot);
     if (state && !sameSizes(state, instance)) {
@@ -458,7 +463,7 @@ static int captureInstance(ModelInstance* instance, fmi2FMUstate* slot, bool* cr
 int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
     bool created = false;
     const int result = captureInstance(instance, snapshot, &created, true);
-    if (result != 0) return result < 0 ? 1 : result;
+    if (result != 0) return 1; // no record could be made
     ModelInstance* state = static_cast<ModelInstance*>(*snapshot);
     bool failed = false;
     IntegratorData* copy = integratorCopy(instance, state, &failed);
@@ -471,13 +476,11 @@ int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot) {
     return 0;
 }
 
-int restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot) {
+void restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot) {
     ModelInstance* state = static_cast<ModelInstance*>(snapshot);
-    const int result = copyInstance(state, instance, true);
-    if (result != 0) return result;
+    copyInstance(state, instance, true); // a snapshot's copy allocates nothing and cannot fail
     if (state->integrator && instance->integrator)
         copyIntegratorValues(instance->integrator, state->integrator, instance->nu, instance->ny);
-    return 0;
 }
 
 // ---- The three calls ----

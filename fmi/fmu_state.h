@@ -31,8 +31,7 @@ bool sameSizes(const ModelInstance* a, const ModelInstance* b);
 // delay operator that would fill them), and the work area and resources
 // directory of ModelData.
 // Neither call logs. takeSnapshot keeps it in *snapshot (made on first use,
-// reused after): 0, or 1 when memory runs out (*snapshot is then NULL), 2 on
-// mismatched delay buffers. restoreSnapshot puts it back: the failure codes of
-// copyFMUstate.
+// reused after): 0, or 1 when memory runs out (*snapshot is then NULL).
+// restoreSnapshot puts it back; it allocates nothing and cannot fail.
 int takeSnapshot(ModelInstance* instance, fmi2FMUstate* snapshot);
-int restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot);
+void restoreSnapshot(ModelInstance* instance, fmi2FMUstate snapshot);
