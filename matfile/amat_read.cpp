@@ -2,9 +2,14 @@
 // matrix (binary form here, text form in amat_read_text.cpp) with the checks
 // against the caller's request and the conversion to the delivered type.
 //
-// Every size taken from a file is checked against the bytes that remain in it
-// before anything is allocated, so a damaged file cannot ask for more memory
-// than its own size implies.
+// Sizes taken from a file are bounded before anything is allocated for them.
+// Those of the text form, binary names of more than 100 characters and binary
+// data of more than 64 KiB (as stored) are checked against the bytes that
+// remain in the file, so such claims cannot ask for more memory than the
+// file's own size implies. Shorter binary names and smaller binary data are
+// read without first asking for the file's size (see kUncheckedData): a short
+// read meets the end of the file with the same message and code as the check,
+// and what they allocate is bounded by those fixed limits, not by the file.
 #include "amat_internal.h"
 
 #include "locale_c.h"

@@ -105,6 +105,30 @@ TEST_F(SimpleStrings, FormatGivenByTheModel) {
               "isRealConversion(format) | The format of String must be a single Real conversion such as 10.3f");
 }
 
+// Outside an evaluation no trap catches a failed check: it is logged and the
+// conversion returns null, neither formatting with a refused format nor
+// copying into a full buffer.
+TEST_F(SimpleStrings, OutsideATrapARefusalGivesNull) {
+    ASSERT_FALSE(trapArmed());
+    ThreadContext* c = getThreadContext();
+    char* mark = c->stringmark;
+    for (const char* bad : {"d", "1000f", static_cast<const char*>(nullptr)}) {
+        host().clearLog();
+        EXPECT_EQ(RealToStringFormat(1, bad), nullptr) << (bad ? bad : "null");
+        EXPECT_EQ(loggedFailure(),
+                  "isRealConversion(format) | The format of String must be a single Real conversion such as 10.3f");
+        EXPECT_EQ(c->stringmark, mark) << "nothing allocated for a refused format";
+    }
+    EXPECT_STREQ(RealToStringFormat(2.5, ".1f"), "2.5");
+
+    SimpleStringAlloc(static_cast<int>(c->Endsimplestring - c->stringmark) - 2); // only the last byte is left
+    host().clearLog();
+    EXPECT_EQ(RealToStringDefault(1, 0, 0), nullptr);
+    EXPECT_EQ(loggedFailure(), "stringmark+len+1<Endsimplestring | Room to allocate string");
+    EXPECT_EQ(c->stringmark, c->Endsimplestring - 1);
+    SetStringMark(mark);
+}
+
 TEST_F(SimpleStrings, CopiesIntoThePersistentArea) {
     const char* literal = "literal";
     EXPECT_EQ(SimpleStringToNon(literal), literal);
