@@ -73,8 +73,15 @@ extern "C" {
 char* SimpleStringAlloc(int len) {
     ThreadContext* context = getThreadContext();
     if (context && !context->EndRealbuffer) createThreadBuffers();
-    RuntimeAssert(context && context->simplestring, "stringmark+len+1<Endsimplestring", kNoRoom);
-    RuntimeAssert(len >= 0, "len>=0", "String length must not be negative");
+    // Outside a trap a failed check returns: nothing is handed out then.
+    if (!(context && context->simplestring)) {
+        RuntimeAssert(0, "stringmark+len+1<Endsimplestring", kNoRoom);
+        return nullptr;
+    }
+    if (len < 0) {
+        RuntimeAssert(0, "len>=0", "String length must not be negative");
+        return nullptr;
+    }
     if (static_cast<int64_t>(len) + 1 >= context->Endsimplestring - context->stringmark) {
         RuntimeAssert(0, "stringmark+len+1<Endsimplestring", kNoRoom);
         return nullptr;
@@ -89,7 +96,10 @@ char* SimpleStringConcat(const char* a, const char* b) {
     b = emptyIfNull(b);
     const size_t la = strlen(a);
     const size_t lb = strlen(b);
-    RuntimeAssert(la + lb < INT32_MAX, "stringmark+len+1<Endsimplestring", kNoRoom);
+    if (!(la + lb < INT32_MAX)) {
+        RuntimeAssert(0, "stringmark+len+1<Endsimplestring", kNoRoom);
+        return nullptr;
+    }
     char* r = SimpleStringAlloc(static_cast<int>(la + lb));
     if (r == nullptr) return r;
     memmove(r, a, la);

@@ -171,7 +171,7 @@ char* enumToString(int index, int leftJustified, int minWidth, StringArray names
         length = (int)strlen(name);
     }
     char* text = SimpleStringAlloc(length);
-    snprintf(text, (size_t)length + 1, format, minWidth, name);
+    if (text) snprintf(text, (size_t)length + 1, format, minWidth, name); // null: the buffer is full
     return text;
 }
 

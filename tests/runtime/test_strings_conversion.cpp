@@ -8,6 +8,7 @@
 #include <string>
 
 #include "persistent_pool.h"
+#include "runtime_services.h"
 #include "test_arrays_support.h"
 
 namespace {
@@ -119,9 +120,14 @@ TEST_F(SimpleStrings, OutsideATrapARefusalGivesNull) {
                   "isRealConversion(format) | The format of String must be a single Real conversion such as 10.3f");
         EXPECT_EQ(c->stringmark, mark) << "nothing allocated for a refused format";
     }
+    EXPECT_EQ(SimpleStringAlloc(-1), nullptr);
+    EXPECT_EQ(c->stringmark, mark);
     EXPECT_STREQ(RealToStringFormat(2.5, ".1f"), "2.5");
 
     SimpleStringAlloc(static_cast<int>(c->Endsimplestring - c->stringmark) - 2); // only the last byte is left
+    int32_t dims[1] = {1};
+    const char* names[1] = {"red"};
+    EXPECT_EQ(enumToString(1, 0, 0, StringArray{1, dims, names}), nullptr);
     host().clearLog();
     EXPECT_EQ(RealToStringDefault(1, 0, 0), nullptr);
     EXPECT_EQ(loggedFailure(), "stringmark+len+1<Endsimplestring | Room to allocate string");
