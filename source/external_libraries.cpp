@@ -16,8 +16,11 @@ const char* const modelExternalLibraries[] = {nullptr};
 
 // The library's own path, taken by the load routine alone (takeModulePath):
 // a library loaded by a relative name is found against the working directory
-// of that moment, which the host may change later. Written before any other
-// call can reach the library, only read afterwards.
+// of that moment, which the host may change later. Its directory is the real
+// one however the host spelled it, so the resources directory derived from it
+// below by dropping directory names is the library's own; a longer path is
+// cut. Written before any other call can reach the library, only read
+// afterwards.
 static char modulePath[999];
 // The global resources directory: derived once from the module path unless
 // set before; every use of these takes the lock, since instances on any
