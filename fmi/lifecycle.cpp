@@ -182,16 +182,6 @@ static fmi2Status terminalModelCall(ModelInstance* instance) {
     return fmi2OK;
 }
 
-// One timer record of the block profile, as it lies in its 18 words.
-struct BlockTimerView {
-    int32_t calls;
-    double longest;
-    double shortest;
-    double total;
-    const char* name;
-};
-static_assert(sizeof(BlockTimerView) <= sizeof(BlockProfileTimer), "a timer record fits its words");
-
 void printBlockProfile(ModelInstance* instance) {
     int count = 0;
     BlockProfileTimer* timers = blockProfileTimers(instance->modelData, &count);

@@ -2,6 +2,7 @@
 // map, packed and dumped into the host's buffer, and read back by loading and
 // unpacking an image into a staging record that is checked before anything
 // of the receiving state changes.
+#include <stddef.h>
 #include <string.h>
 
 #include "evaluate.h"
@@ -83,70 +84,47 @@ static void gatherDelays(ModelInstance* state, double* scratch, size_t scratchCo
     }
 }
 
-// The fields of a ModelData block that hold addresses of this process: the
-// shared blocks, the delay storage, the directional-derivative request, the
-// string-slot table and the names of the profile timers. An image carries
-// them as zero, so that it depends on the state alone and not on the record
-// or the process that holds it; a reader points them at its own storage.
-struct ModelDataAddresses {
-    ModelTimeData* timeData;
-    ModelFlags* flags;
-    double* delayStorage[2 * ATLEAST1(MODEL_NDELAY)];
-    double* ddVectors[4];
-    int32_t* ddOut;
-    char* stringSlotTable[ATLEAST1(MODEL_NSTRING_SLOTS)];
-    const char* timerNames[1];
-};
-
-// Where a profile timer keeps its name, as printBlockProfile reads it.
-enum { kTimerNameOffset = 32 };
-static_assert(kTimerNameOffset + sizeof(const char*) <= sizeof(BlockProfileTimer), "a timer's name fits its words");
-
-// Moves the addresses out of `d` into `saved`, leaving zeros (`clear`), or
-// puts them back.
-static void swapAddresses(ModelData* d, ModelDataAddresses* saved, bool clear) {
-    ModelDataAddresses current;
-    current.timeData = d->timeData;
-    current.flags = d->flags;
-    for (int i = 0; i < ATLEAST1(MODEL_NDELAY); ++i) {
-        current.delayStorage[2 * i] = d->delays[i].times;
-        current.delayStorage[2 * i + 1] = d->delays[i].values;
+// Calls visit(field, bytes) for each field of a ModelData block that holds an
+// address of this process: the shared blocks, the delay storage, the
+// directional-derivative request, the string-slot table and the names of the
+// profile timers. An image carries them as zero, so that it depends on the
+// state alone and not on the record or the process that holds it; a reader
+// points them at its own storage.
+template <typename Visit>
+static void forEachAddress(ModelData* d, Visit visit) {
+    visit(&d->timeData, sizeof d->timeData);
+    visit(&d->flags, sizeof d->flags);
+    for (DelayBuffer& b : d->delays) {
+        visit(&b.times, sizeof b.times);
+        visit(&b.values, sizeof b.values);
     }
-    memcpy(current.ddVectors, d->ddVectors, sizeof current.ddVectors);
-    current.ddOut = d->ddOut;
-    memcpy(current.stringSlotTable, d->stringSlotTable, sizeof current.stringSlotTable);
-    for (int i = 0; i < 1; ++i)
-        memcpy(&current.timerNames[i], reinterpret_cast<char*>(&d->blockProfileTimers[i]) + kTimerNameOffset,
-               sizeof(const char*));
-
-    ModelDataAddresses next;
-    if (clear)
-        memset(&next, 0, sizeof next);
-    else
-        next = *saved;
-    d->timeData = next.timeData;
-    d->flags = next.flags;
-    for (int i = 0; i < ATLEAST1(MODEL_NDELAY); ++i) {
-        d->delays[i].times = next.delayStorage[2 * i];
-        d->delays[i].values = next.delayStorage[2 * i + 1];
-    }
-    memcpy(d->ddVectors, next.ddVectors, sizeof next.ddVectors);
-    d->ddOut = next.ddOut;
-    memcpy(d->stringSlotTable, next.stringSlotTable, sizeof next.stringSlotTable);
-    for (int i = 0; i < 1; ++i)
-        memcpy(reinterpret_cast<char*>(&d->blockProfileTimers[i]) + kTimerNameOffset, &next.timerNames[i],
-               sizeof(const char*));
-    if (clear) *saved = current;
+    visit(d->ddVectors, sizeof d->ddVectors);
+    visit(&d->ddOut, sizeof d->ddOut);
+    visit(d->stringSlotTable, sizeof d->stringSlotTable);
+    for (BlockProfileTimer& t : d->blockProfileTimers)
+        visit(reinterpret_cast<char*>(&t) + offsetof(BlockTimerView, name), sizeof(const char*));
 }
 
-// Packs the map; the ModelData block goes in without its addresses (packing
-// copies the block, which gets them back at once).
+// Packs the map; the ModelData block goes in without its addresses, which it
+// gets back at once (packing copies the block).
 static int packState(TplNode* map, ModelInstance* state) {
     ModelData* d = state->modelData;
-    ModelDataAddresses saved;
-    if (d) swapAddresses(d, &saved, true);
+    if (!d) return tpl_pack(map, 0);
+    // At most the records that hold the addresses.
+    char saved[sizeof d->timeData + sizeof d->flags + sizeof d->delays + sizeof d->ddVectors + sizeof d->ddOut +
+               sizeof d->stringSlotTable + sizeof d->blockProfileTimers];
+    size_t at = 0;
+    forEachAddress(d, [&](void* field, size_t n) {
+        memcpy(saved + at, field, n);
+        memset(field, 0, n);
+        at += n;
+    });
     const int result = tpl_pack(map, 0);
-    if (d) swapAddresses(d, &saved, false);
+    at = 0;
+    forEachAddress(d, [&](void* field, size_t n) {
+        memcpy(field, saved + at, n);
+        at += n;
+    });
     return result;
 }
 

@@ -97,6 +97,16 @@ struct BlockProfileTimer {
     int32_t words[18];
 };
 
+// One timer record of the block profile, as it lies in its 18 words.
+struct BlockTimerView {
+    int32_t calls;
+    double longest;
+    double shortest;
+    double total;
+    const char* name;
+};
+static_assert(sizeof(BlockTimerView) <= sizeof(BlockProfileTimer), "a timer record fits its words");
+
 enum { kStringSlotLength = 500 };
 enum { kWorkAreaDoubles = 10000 };
 enum { kResourcesDirectoryLength = 1024 };
